@@ -1,0 +1,32 @@
+// The tool window: its controls, their texts and layout, and the binding of
+// the two event handlers.
+#pragma once
+
+#include "forms.h"
+#include "window_system.h"
+
+namespace kavrelo {
+
+class Form1 {
+public:
+    Form1(HINSTANCE instance, WindowSystem& windowSystem);
+    int run(int showCommand) { return form_.run(showCommand); }
+
+private:
+    Form form_;
+    // Created in tab order.
+    HScrollBar HScroll1;
+    Label Label1;
+    Label Label2;
+    Label Label4;
+    Label Label5;
+    Label Label3;
+    Label Label6;
+    TextBox Text1;
+    Timer Timer1;
+
+    Form1Controls controls_;
+    WindowSystem& windowSystem_;
+};
+
+}  // namespace kavrelo

@@ -1,0 +1,30 @@
+// Kavrelo: makes another window partly or fully transparent.
+#include <windows.h>
+
+#include "error.h"
+#include "form1.h"
+#include "user32.h"
+
+namespace {
+
+kavrelo::User32Entries Entries() {
+    kavrelo::User32Entries entries;
+#ifdef KAVRELO_UNBOUND_GETCURSORPOS
+    // A test build: the first tick's first operation cannot be bound.
+    entries.getCursorPos = "GetCursorPos_unbound";
+#endif
+    return entries;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    try {
+        kavrelo::User32WindowSystem windowSystem(Entries());
+        kavrelo::Form1 form(instance, windowSystem);
+        return form.run(showCommand);
+    } catch (const kavrelo::Error& e) {
+        kavrelo::ShowError(nullptr, e.number(), e.text(), true);
+        return kavrelo::kExitUntrappedError;
+    }
+}

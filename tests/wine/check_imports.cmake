@@ -1,0 +1,28 @@
+# Fails when the executable imports any of the operations it binds by name at
+# run time, or any DLL that is not part of Windows.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${EXE}")
+endif()
+
+set(bound GetCursorPos WindowFromPoint GetKeyState GetWindowLongA SetWindowLongA
+          SetLayeredWindowAttributes)
+foreach(entry IN LISTS bound)
+  if(dump MATCHES "[ \t]${entry}[\r\n]")
+    message(FATAL_ERROR "${EXE} imports ${entry}; it must be bound by name at first call")
+  endif()
+endforeach()
+
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" dlls "${dump}")
+if(NOT dlls)
+  message(FATAL_ERROR "no import table found in ${EXE}")
+endif()
+set(system kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll comctl32.dll shell32.dll)
+foreach(line IN LISTS dlls)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST system)
+    message(FATAL_ERROR "${EXE} depends on ${dll}, which is not a Windows system DLL")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
