@@ -208,6 +208,10 @@ int Form::run(int showCommand) {
     UpdateWindow(hwnd_);
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Escape has no function here. A multi-line edit box in a window with
+        // dialog keyboard handling would take it as a request to close the
+        // window; only the close box, Alt+F4 and the system menu close it.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) continue;
         // Dialog-style keyboard handling: Tab and Shift+Tab move between the
         // tab stops.
         if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) continue;
