@@ -55,8 +55,18 @@ Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem)
       controls_{Label1, Label2, Label3, HScroll1},
       windowSystem_(windowSystem) {
     form_.setInitialFocus(HScroll1.hwnd());
-    Timer1.Tick = [this] { Timer1_Timer(controls_, windowSystem_); };
-    HScroll1.Change = [this] { HScroll1_Change(controls_, windowSystem_); };
+    Timer1.Tick = Event{&Form1::OnTimer1Tick, this};
+    HScroll1.Change = Event{&Form1::OnHScroll1Change, this};
+}
+
+void Form1::OnTimer1Tick(void* self) {
+    auto* form = static_cast<Form1*>(self);
+    Timer1_Timer(form->controls_, form->windowSystem_);
+}
+
+void Form1::OnHScroll1Change(void* self) {
+    auto* form = static_cast<Form1*>(self);
+    HScroll1_Change(form->controls_, form->windowSystem_);
 }
 
 }  // namespace kavrelo

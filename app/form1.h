@@ -13,6 +13,9 @@ public:
     int run(int showCommand) { return form_.run(showCommand); }
 
 private:
+    static void OnTimer1Tick(void* self);
+    static void OnHScroll1Change(void* self);
+
     Form form_;
     // Created in tab order.
     HScrollBar HScroll1;

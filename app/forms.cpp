@@ -281,7 +281,7 @@ LRESULT Form::handle(UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
-void Form::raise(const std::function<void()>& handler) {
+void Form::raise(const Event& handler) {
     // Handlers run one at a time and are never re-entered, also while an
     // error is being reported.
     if (inEvent_ || !handler) return;

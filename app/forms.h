@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string_view>
 
 #include "controls.h"
@@ -19,6 +18,15 @@ namespace kavrelo {
 constexpr int kExitUntrappedError = 2;
 
 class Form;
+
+// An event binding: the handler to call and what it works on.
+struct Event {
+    void (*handler)(void* context) = nullptr;
+    void* context = nullptr;
+
+    explicit operator bool() const noexcept { return handler != nullptr; }
+    void operator()() const { handler(context); }
+};
 
 // Owns a GDI font.
 class Font {
@@ -61,7 +69,7 @@ public:
     HWND hwnd() const noexcept { return hwnd_; }
 
     // Raised once after every change of the value.
-    std::function<void()> Change;
+    Event Change;
 
     // A WM_HSCROLL from the control; true when it changed the value.
     bool scrolled(int code);
@@ -92,7 +100,7 @@ public:
     UINT_PTR id() const noexcept { return id_; }
 
     // Raised on every tick.
-    std::function<void()> Tick;
+    Event Tick;
 
 private:
     Form& form_;
@@ -133,7 +141,7 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
-    void raise(const std::function<void()>& handler);
+    void raise(const Event& handler);
     void reportUntrapped(const char16_t* text, int number);
 
     HINSTANCE instance_;
