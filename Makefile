@@ -1,0 +1,29 @@
+# Kavrelo: the two commands of the README, and a few more.
+#   make run    install what is missing, build, start Kavrelo under Wine
+#               (a headless demonstration under Xvfb when there is no display)
+#   make test   install what is missing, build both presets, run every test
+.PHONY: run test setup native mingw32 demo clean
+
+setup:
+	@bash scripts/setup.sh
+
+native: setup
+	cmake --preset native
+	cmake --build --preset native
+
+mingw32: setup
+	cmake --preset mingw32
+	cmake --build --preset mingw32
+
+run: mingw32
+	@bash scripts/run-kavrelo
+
+demo: mingw32
+	@bash scripts/with-display /usr/bin/python3 tests/e2e/demo.py --exe build/mingw32/bin/Kavrelo.exe --out build/demo
+
+test: native mingw32
+	ctest --preset native
+	env -u DISPLAY ctest --preset mingw32
+
+clean:
+	rm -rf build

@@ -1,0 +1,549 @@
+"""Shared helpers for the end-to-end tests of Kavrelo under Wine.
+
+The tests run on an X display (scripts/with-display gives them a private Xvfb)
+and in a Wine prefix of their own.  Everything started here is recorded and
+killed by process id on every way out (unittest's cleanups, try/finally and
+atexit), never by name.
+
+Environment (set by tests/e2e/CMakeLists.txt):
+  KAVRELO_WINE_RUN        scripts/wine-run
+  KAVRELO_WINEPREFIX      the tests' Wine prefix
+  KAVRELO_PROBE           probe.exe
+  KAVRELO_TARGET          target.exe
+  KAVRELO_EXE             Kavrelo.exe
+  KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
+  KAVRELO_E2E_OUT         folder for screenshots and logs
+"""
+
+import atexit
+import json
+import os
+import queue
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+# Window styles and messages used by the tests.
+WS_CAPTION = 0x00C00000
+WS_BORDER = 0x00800000
+WS_DLGFRAME = 0x00400000
+WS_SYSMENU = 0x00080000
+WS_THICKFRAME = 0x00040000
+WS_MINIMIZEBOX = 0x00020000
+WS_MAXIMIZEBOX = 0x00010000
+WS_TABSTOP = 0x00010000
+WS_VSCROLL = 0x00200000
+WS_HSCROLL = 0x00100000
+WS_CHILD = 0x40000000
+WS_VISIBLE = 0x10000000
+WS_EX_TOPMOST = 0x00000008
+WS_EX_LAYERED = 0x00080000
+WS_EX_DLGMODALFRAME = 0x00000001
+SBS_VERT = 0x0001
+ES_MULTILINE = 0x0004
+ES_READONLY = 0x0800
+ES_AUTOVSCROLL = 0x0040
+LWA_ALPHA = 0x2
+WM_CLOSE = 0x0010
+WM_SYSCOMMAND = 0x0112
+SC_CLOSE = 0xF060
+
+# How long the tests wait for things that normally take a fraction of a second
+# (generous: a busy 2-core machine running Wine can be slow).
+DEADLINE = float(os.environ.get("KAVRELO_E2E_DEADLINE", "15"))
+
+
+def env_path(name, required=True):
+    value = os.environ.get(name)
+    if required and not value:
+        raise unittest.SkipTest("%s is not set (run the tests through CTest)" % name)
+    return value
+
+
+def out_dir():
+    path = os.environ.get("KAVRELO_E2E_OUT") or tempfile.mkdtemp(prefix="kavrelo-e2e-")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def log(*parts):
+    print("[e2e %.2f]" % (time.monotonic() - _T0), *parts, file=sys.stderr, flush=True)
+
+
+_T0 = time.monotonic()
+
+
+class Timeout(AssertionError):
+    pass
+
+
+def poll(fn, timeout=DEADLINE, interval=0.05, what="condition"):
+    """Calls fn until it returns a truthy value and returns that value; fails
+    with the last value seen when the deadline passes."""
+    deadline = time.monotonic() + timeout
+    last = None
+    while True:
+        last = fn()
+        if last:
+            return last
+        if time.monotonic() > deadline:
+            raise Timeout("timed out after %.1f s waiting for %s; last value: %r" % (timeout, what, last))
+        time.sleep(interval)
+
+
+def stays(fn, duration, interval=0.05, what="condition"):
+    """Checks that fn() stays truthy for the whole duration."""
+    deadline = time.monotonic() + duration
+    while time.monotonic() < deadline:
+        value = fn()
+        if not value:
+            raise AssertionError("%s stopped holding: %r" % (what, value))
+        time.sleep(interval)
+
+
+# --- processes -------------------------------------------------------------
+
+_live = []  # every Popen started here that may still run
+
+
+def _kill(proc):
+    if proc.poll() is not None:
+        return
+    try:
+        # Each program runs in its own process group; its leader is the
+        # process we started (wine-run execs wine, which is the program).
+        os.killpg(proc.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        try:
+            proc.kill()
+        except ProcessLookupError:
+            pass
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def kill_all():
+    while _live:
+        _kill(_live.pop())
+
+
+atexit.register(kill_all)
+
+
+def _on_signal(signum, frame):
+    kill_all()
+    shutdown_wine()
+    sys.exit(128 + signum)
+
+
+for _sig in (signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_sig, _on_signal)
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    return env
+
+
+def wine_run():
+    return env_path("KAVRELO_WINE_RUN", required=False) or os.path.join(REPO, "scripts", "wine-run")
+
+
+def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None):
+    """Starts a Windows program under wine-run; the process is killed at the
+    latest when the tests end."""
+    proc = subprocess.Popen([wine_run(), program] + [str(a) for a in args],
+                            stdin=stdin, stdout=stdout, stderr=stderr,
+                            env=wine_env(), start_new_session=True)
+    _live.append(proc)
+    log("started", os.path.basename(program), *args, "pid", proc.pid)
+    return proc
+
+
+def stop(proc):
+    _kill(proc)
+    if proc in _live:
+        _live.remove(proc)
+
+
+def wait_exit(proc, timeout=DEADLINE):
+    """Waits for a process to end; returns its exit code or fails."""
+    try:
+        code = proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Timeout("process %d did not end within %.1f s" % (proc.pid, timeout))
+    if proc in _live:
+        _live.remove(proc)
+    return code
+
+
+def _wineserver(*args, timeout=30):
+    env = wine_env()
+    prefix = os.environ.get("KAVRELO_WINEPREFIX")
+    if not prefix:
+        return
+    env["WINEPREFIX"] = prefix
+    try:
+        subprocess.run(["wineserver"] + list(args), env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+    except (OSError, subprocess.TimeoutExpired):
+        pass
+
+
+def shutdown_wine():
+    """Ends the Wine server of the tests' own prefix (and so its desktop,
+    which is bound to the X display it was started on)."""
+    if os.environ.get("KAVRELO_WINEPREFIX") and os.path.isdir(os.environ["KAVRELO_WINEPREFIX"]):
+        _wineserver("-k")
+
+
+# --- the probe -------------------------------------------------------------
+
+class Probe:
+    """probe.exe in serve mode: one command a line, one JSON answer a line."""
+
+    def __init__(self):
+        self.proc = start(env_path("KAVRELO_PROBE"), "serve",
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        first = self._answer(timeout=60)
+        if not first.get("ready"):
+            raise AssertionError("probe did not start: %r" % first)
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line)
+        self.lines.put(None)
+
+    def _answer(self, timeout):
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise Timeout("probe gave no answer within %.1f s" % timeout)
+        if line is None:
+            raise AssertionError("probe ended (exit code %r)" % self.proc.poll())
+        return json.loads(line.decode("utf-8"))
+
+    def call(self, *args, timeout=20):
+        line = "\t".join(str(a) for a in args) + "\n"
+        self.proc.stdin.write(line.encode("utf-8"))
+        self.proc.stdin.flush()
+        return self._answer(timeout)
+
+    # Conveniences.
+    def info(self, hwnd):
+        return self.call("info", hwnd)
+
+    def find(self, title=None, cls=None, owner=None):
+        args = ["find"]
+        if title is not None:
+            args += ["--title", title]
+        if cls is not None:
+            args += ["--class", cls]
+        if owner is not None:
+            args += ["--owner", owner]
+        return self.call(*args)["windows"]
+
+    def from_point(self, x, y):
+        return self.call("from-point", x, y)
+
+    def cursor(self):
+        return self.call("cursor")
+
+    def post(self, hwnd, msg, wparam=0, lparam=0):
+        return self.call("post", hwnd, msg, wparam, lparam)["ok"]
+
+    def move(self, hwnd, x, y):
+        return self.call("move", hwnd, x, y)["ok"]
+
+    def exists(self, hwnd):
+        return self.call("exists", hwnd)["exists"]
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.flush()
+                self.proc.wait(timeout=5)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        stop(self.proc)
+
+
+def child(info, ctrl_id):
+    """The child with that control id from a probe answer."""
+    for c in info["children"]:
+        if c["id"] == ctrl_id:
+            return c
+    raise AssertionError("no child with id %d in %r" % (ctrl_id, [c["id"] for c in info["children"]]))
+
+
+def client_to_screen(info, x, y):
+    return info["client"]["x"] + x, info["client"]["y"] + y
+
+
+def child_center(parent_info, c):
+    r = c["rect"]
+    return client_to_screen(parent_info, (r["left"] + r["right"]) // 2, (r["top"] + r["bottom"]) // 2)
+
+
+def handle_text(hwnd):
+    """How the tool shows a handle: a signed 32-bit decimal."""
+    value = int(hwnd) & 0xFFFFFFFF
+    return str(value - 0x100000000 if value & 0x80000000 else value)
+
+
+# --- X: pointer, keyboard, screenshots, properties -------------------------
+
+def xdotool(*args, timeout=10):
+    subprocess.run(["xdotool"] + [str(a) for a in args], check=True, timeout=timeout,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+def mouse_location():
+    r = subprocess.run(["xdotool", "getmouselocation", "--shell"], capture_output=True, text=True,
+                       timeout=10, stdin=subprocess.DEVNULL)
+    values = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+    return int(values.get("X", -1)), int(values.get("Y", -1))
+
+
+def mousemove(x, y):
+    # Not "mousemove --sync": it waits for a motion that never comes when the
+    # pointer is already there.
+    x, y = int(x), int(y)
+    xdotool("mousemove", x, y)
+    poll(lambda: mouse_location() == (x, y), what="the pointer at %d,%d" % (x, y))
+
+
+def click(x, y, button=1):
+    mousemove(x, y)
+    xdotool("click", button)
+
+
+def key(*keys):
+    xdotool("key", *keys)
+
+
+def keydown(k):
+    xdotool("keydown", k)
+
+
+def keyup(k):
+    xdotool("keyup", k)
+
+
+def type_text(text):
+    xdotool("type", "--delay", 30, text)
+
+
+def screenshot(name):
+    path = os.path.join(out_dir(), name + ".png")
+    subprocess.run(["import", "-window", "root", path], check=True, timeout=30,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    log("screenshot", path)
+    return path
+
+
+def x_windows_of(pid):
+    """X window ids of a process (by _NET_WM_PID, which Wine sets to the
+    process id of the Windows program)."""
+    r = subprocess.run(["xdotool", "search", "--pid", str(pid)], capture_output=True, text=True, timeout=10)
+    return [int(w) for w in r.stdout.split()]
+
+
+def x_geometry(xid):
+    r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(xid)],
+                       capture_output=True, text=True, timeout=10)
+    values = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
+    return {k: int(v) for k, v in values.items() if v.lstrip("-").isdigit()}
+
+
+def xid_for(info, pid):
+    """The X window of a top-level Wine window: the one of the process's X
+    windows with the window's name that lies nearest to it (a managed window's
+    X window covers its client area, an unmanaged one its whole frame)."""
+    origins = [(info["client"]["x"], info["client"]["y"]), (info["window"]["left"], info["window"]["top"])]
+    best = None
+    for xid in x_windows_of(pid):
+        name = subprocess.run(["xdotool", "getwindowname", str(xid)], capture_output=True,
+                              text=True, timeout=10).stdout.rstrip("\n")
+        if name != info["caption"]:
+            continue
+        g = x_geometry(xid)
+        distance = min(abs(g.get("X", 0) - x) + abs(g.get("Y", 0) - y) for x, y in origins)
+        if best is None or distance < best[0]:
+            best = (distance, xid)
+    return best[1] if best else None
+
+
+def x_opacity(xid):
+    """_NET_WM_WINDOW_OPACITY of an X window, or None when it is not set."""
+    r = subprocess.run(["xprop", "-id", str(xid), "_NET_WM_WINDOW_OPACITY"],
+                       capture_output=True, text=True, timeout=10)
+    text = r.stdout.strip()
+    if "=" not in text:
+        return None
+    try:
+        return int(text.split("=", 1)[1].strip())
+    except ValueError:
+        return None
+
+
+# --- the tool window -------------------------------------------------------
+
+KAVRELO_CAPTION = "Kavrelo"
+DIALOG_CLASS = "#32770"
+
+ID_HSCROLL1 = 100
+ID_LABEL1 = 101
+ID_LABEL2 = 102
+ID_LABEL3 = 103
+ID_LABEL4 = 104
+ID_LABEL5 = 105
+ID_LABEL6 = 106
+ID_TEXT1 = 107
+
+
+def tool_windows(probe):
+    """Top-level windows captioned "Kavrelo" that are not message boxes."""
+    return [w for w in probe.find(title=KAVRELO_CAPTION) if w["class"] != DIALOG_CLASS]
+
+
+class Tool:
+    """A running Kavrelo.exe and its main window."""
+
+    def __init__(self, probe, exe=None):
+        self.probe = probe
+        self.exe = exe or env_path("KAVRELO_EXE")
+        if tool_windows(probe):
+            raise AssertionError("a Kavrelo window is already open")
+        self.proc = start(self.exe)
+        found = poll(lambda: self._visible_window(), what="the Kavrelo window", timeout=max(DEADLINE, 30))
+        self.hwnd = found["hwnd"]
+        log("Kavrelo window", self.hwnd)
+
+    def _visible_window(self):
+        if self.proc.poll() is not None:
+            raise AssertionError("Kavrelo ended early with exit code %r" % self.proc.returncode)
+        ws = [w for w in tool_windows(self.probe) if w["visible"]]
+        return ws[0] if ws else None
+
+    def info(self):
+        return self.probe.info(self.hwnd)
+
+    def child(self, ctrl_id, info=None):
+        return child(info or self.info(), ctrl_id)
+
+    def text(self, ctrl_id):
+        return self.child(ctrl_id)["text"]
+
+    def wait_text(self, ctrl_id, expected, timeout=DEADLINE):
+        def check():
+            c = self.child(ctrl_id)
+            return c if c["text"] == expected else False
+        try:
+            return poll(check, timeout=timeout, what="control %d to show %r" % (ctrl_id, expected))
+        except Timeout:
+            raise Timeout("control %d shows %r, expected %r" % (ctrl_id, self.text(ctrl_id), expected))
+
+    def screen_point(self, x, y):
+        return client_to_screen(self.info(), x, y)
+
+    def empty_point(self):
+        """A client point (screen coordinates) over none of the children."""
+        info = self.info()
+        rects = [c["rect"] for c in info["children"]]
+        w, h = info["client"]["width"], info["client"]["height"]
+        for y in range(h - 3, 2, -2):
+            for x in range(w - 3, 2, -7):
+                if all(not (r["left"] - 2 <= x < r["right"] + 2 and r["top"] - 2 <= y < r["bottom"] + 2)
+                       for r in rects):
+                    return client_to_screen(info, x, y)
+        raise AssertionError("no empty point in the client area")
+
+    def stop(self):
+        stop(self.proc)
+
+
+class Target:
+    """A running target.exe: a window with a button and an edit field."""
+
+    def __init__(self, caption="KavreloTarget", x=None, y=None):
+        args = [caption]
+        if x is not None:
+            args += ["--pos", x, y]
+        self.proc = start(env_path("KAVRELO_TARGET"), *args, stdout=subprocess.PIPE)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()), daemon=True).start()
+        try:
+            line = lines.get(timeout=max(DEADLINE, 30))
+        except queue.Empty:
+            raise Timeout("target.exe printed nothing")
+        if not line:
+            raise AssertionError("target.exe ended with %r" % self.proc.poll())
+        handles = json.loads(line.decode("utf-8"))
+        self.hwnd, self.button, self.edit = handles["hwnd"], handles["button"], handles["edit"]
+        self.wide = handles["wide"]  # a child with a handle text of six digits or more
+        if not self.hwnd:
+            raise AssertionError("target.exe could not create its window (no display for Wine?)")
+
+    def stop(self):
+        stop(self.proc)
+
+
+def prepare_prefix():
+    """Settings of the tests' prefix, made once.
+
+    Managed=N: there is no window manager on the test display, and Wine then
+    waits 2 s (its time-out) for every managed top-level window it hides or
+    destroys to be withdrawn by one.  Unmanaged windows go at once, so that
+    "the process ends at once" can be checked tightly and the tests run fast.
+    """
+    prefix = os.environ.get("KAVRELO_WINEPREFIX")
+    if not prefix:
+        return
+    marker = os.path.join(prefix, ".kavrelo-e2e-settings")
+    if os.path.exists(marker):
+        return
+    r = subprocess.run([wine_run(), "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                        "/t", "REG_SZ", "/d", "N", "/f"], env=wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    if r.returncode != 0:
+        raise AssertionError("could not set up the Wine prefix (reg add: %d)" % r.returncode)
+    shutdown_wine()  # writes the registry out
+    with open(marker, "w") as f:
+        f.write("Managed=N\n")
+
+
+class WineTestCase(unittest.TestCase):
+    """Base class: a fresh Wine server for the prefix, a probe, and cleanup of
+    everything on the way out."""
+
+    @classmethod
+    def setUpClass(cls):
+        # A desktop left from an earlier run would be bound to another display.
+        shutdown_wine()
+        prepare_prefix()
+        cls.addClassCleanup(shutdown_wine)
+        cls.addClassCleanup(kill_all)
+        cls.probe = Probe()
+        cls.addClassCleanup(cls.probe.close)
+
+    def assertNear(self, a, b, tolerance, msg=None):
+        if abs(a - b) > tolerance:
+            self.fail(msg or "%r is not within %r of %r" % (a, tolerance, b))
+
+
+def main():
+    unittest.main(verbosity=2)

@@ -1,0 +1,318 @@
+// probe.exe: looks at windows from outside (another process) and prints what
+// it sees as JSON, one line per command, UTF-8.
+//
+//   probe.exe window --title T [--class C]   the first top-level window with that caption
+//   probe.exe info HWND                       the same data for any window
+//   probe.exe find [--title T] [--class C] [--owner HWND]   matching top-level windows (list)
+//   probe.exe from-point X Y                  WindowFromPoint
+//   probe.exe cursor                          GetCursorPos
+//   probe.exe foreground                      GetForegroundWindow
+//   probe.exe post HWND MSG WPARAM LPARAM     PostMessageW (numbers in decimal or 0x hex)
+//   probe.exe move HWND X Y                   SetWindowPos, no size change, no activation
+//   probe.exe exists HWND                     IsWindow
+//   probe.exe hit-test HWND X Y               WM_NCHITTEST at a screen point (HTCLOSE = 20, ...)
+//   probe.exe serve                           reads commands from stdin, one a line,
+//                                             arguments separated by tabs; "quit" ends
+//
+// Every answer is an object; failures are {"error": "..."}.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/form_font.h"
+#include "json_writer.h"
+
+namespace {
+
+using e2e::HandleValue;
+using e2e::Json;
+
+HWND ParseHwnd(const std::wstring& s) {
+    long long v = std::wcstoll(s.c_str(), nullptr, 0);
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(v)));
+}
+
+long long ParseNumber(const std::wstring& s) { return std::wcstoll(s.c_str(), nullptr, 0); }
+
+std::wstring WindowText(HWND hwnd) {
+    // WM_GETTEXT through SendMessageTimeout, so a hung window cannot hang us.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> buf(length + 2, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+                        SMTO_ABORTIFHUNG, 2000, &copied);
+    return std::wstring(buf.data(), copied);
+}
+
+std::wstring ClassName(HWND hwnd) {
+    wchar_t buf[256] = {};
+    int n = GetClassNameW(hwnd, buf, 256);
+    return std::wstring(buf, n > 0 ? n : 0);
+}
+
+void Rect(Json& j, const char* key, const RECT& r) {
+    j.Key(key).BeginObject();
+    j.Key("left").Int(r.left).Key("top").Int(r.top).Key("right").Int(r.right).Key("bottom").Int(r.bottom);
+    j.Key("width").Int(r.right - r.left).Key("height").Int(r.bottom - r.top);
+    j.EndObject();
+}
+
+void Layered(Json& j, HWND hwnd) {
+    COLORREF key = 0;
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    j.Key("layered");
+    if (GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags)) {
+        j.BeginObject().Key("key").Int(key).Key("alpha").Int(alpha).Key("flags").Int(flags).EndObject();
+    } else {
+        j.Null();
+    }
+}
+
+// The width and height of a text in the tool window's own font.
+void Measured(Json& j, const std::wstring& text) {
+    HDC dc = GetDC(nullptr);
+    HFONT font = kavrelo::CreateForm1Font();
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc, &tm);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    j.Key("measured").BeginObject();
+    j.Key("width").Int(size.cx).Key("height").Int(size.cy).Key("tmHeight").Int(tm.tmHeight);
+    j.Key("face").Str(face);
+    j.EndObject();
+}
+
+void ScrollInfo(Json& j, HWND hwnd) {
+    SCROLLINFO si = {};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
+    j.Key("scroll");
+    if (GetScrollInfo(hwnd, SB_CTL, &si)) {
+        j.BeginObject();
+        j.Key("min").Int(si.nMin).Key("max").Int(si.nMax).Key("pos").Int(si.nPos);
+        j.Key("page").Int(si.nPage).Key("trackPos").Int(si.nTrackPos);
+        j.EndObject();
+    } else {
+        j.Null();
+    }
+}
+
+void Child(Json& j, HWND child, HWND parent) {
+    std::wstring cls = ClassName(child);
+    std::wstring text = WindowText(child);
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    j.BeginObject();
+    j.Key("hwnd").Int(HandleValue(child));
+    j.Key("id").Int(GetDlgCtrlID(child));
+    j.Key("class").Str(cls);
+    j.Key("style").Int(static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)));
+    j.Key("exstyle").Int(static_cast<DWORD>(GetWindowLongW(child, GWL_EXSTYLE)));
+    j.Key("visible").Bool(IsWindowVisible(child) != FALSE);
+    j.Key("enabled").Bool(IsWindowEnabled(child) != FALSE);
+    Rect(j, "rect", r);
+    j.Key("text").Str(text);
+    if (lstrcmpiW(cls.c_str(), L"ScrollBar") == 0) ScrollInfo(j, child);
+    if (lstrcmpiW(cls.c_str(), L"Static") == 0) Measured(j, text);
+    j.EndObject();
+}
+
+void Info(Json& j, HWND hwnd, bool with_children = true) {
+    if (!IsWindow(hwnd)) {
+        j.BeginObject().Key("error").Str8("no such window").Key("hwnd").Int(HandleValue(hwnd)).EndObject();
+        return;
+    }
+    DWORD pid = 0;
+    DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
+    DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
+    DWORD exstyle = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
+    RECT wr = {}, cr = {};
+    GetWindowRect(hwnd, &wr);
+    GetClientRect(hwnd, &cr);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    bool have_gti = GetGUIThreadInfo(tid, &gti) != FALSE;
+
+    j.BeginObject();
+    j.Key("hwnd").Int(HandleValue(hwnd));
+    j.Key("pid").Int(pid).Key("tid").Int(tid);
+    j.Key("class").Str(ClassName(hwnd));
+    j.Key("caption").Str(WindowText(hwnd));
+    j.Key("style").Int(style).Key("exstyle").Int(exstyle);
+    j.Key("topmost").Bool((exstyle & WS_EX_TOPMOST) != 0);
+    j.Key("visible").Bool(IsWindowVisible(hwnd) != FALSE);
+    j.Key("enabled").Bool(IsWindowEnabled(hwnd) != FALSE);
+    j.Key("owner").Int(HandleValue(GetWindow(hwnd, GW_OWNER)));
+    j.Key("parent").Int(HandleValue(GetAncestor(hwnd, GA_PARENT)));
+    Rect(j, "window", wr);
+    j.Key("client").BeginObject();
+    j.Key("width").Int(cr.right - cr.left).Key("height").Int(cr.bottom - cr.top);
+    j.Key("x").Int(origin.x).Key("y").Int(origin.y);
+    j.EndObject();
+    Layered(j, hwnd);
+    j.Key("focus");
+    have_gti ? j.Int(HandleValue(gti.hwndFocus)) : j.Null();
+    j.Key("active");
+    have_gti ? j.Int(HandleValue(gti.hwndActive)) : j.Null();
+    j.Key("foreground").Int(HandleValue(GetForegroundWindow()));
+
+    DWORD_PTR big = 0, small = 0;
+    SendMessageTimeoutW(hwnd, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 2000, &big);
+    SendMessageTimeoutW(hwnd, WM_GETICON, ICON_SMALL, 0, SMTO_ABORTIFHUNG, 2000, &small);
+    j.Key("icons").BeginObject();
+    j.Key("big").Bool(big != 0).Key("small").Bool(small != 0);
+    j.Key("classBig").Bool(GetClassLongPtrW(hwnd, GCLP_HICON) != 0);
+    j.Key("classSmall").Bool(GetClassLongPtrW(hwnd, GCLP_HICONSM) != 0);
+    j.EndObject();
+
+    if (with_children) {
+        j.Key("children").BeginArray();
+        for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) Child(j, c, hwnd);
+        j.EndArray();
+    }
+    j.EndObject();
+}
+
+struct FindFilter {
+    bool has_title = false, has_class = false, has_owner = false;
+    std::wstring title, cls;
+    HWND owner = nullptr;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp) {
+    auto* f = reinterpret_cast<FindFilter*>(lp);
+    if (f->has_title && WindowText(hwnd) != f->title) return TRUE;
+    if (f->has_class && lstrcmpiW(ClassName(hwnd).c_str(), f->cls.c_str()) != 0) return TRUE;
+    if (f->has_owner && GetWindow(hwnd, GW_OWNER) != f->owner) return TRUE;
+    f->found.push_back(hwnd);
+    return TRUE;
+}
+
+FindFilter ParseFilter(const std::vector<std::wstring>& a, size_t from) {
+    FindFilter f;
+    for (size_t i = from; i + 1 < a.size(); i += 2) {
+        if (a[i] == L"--title") { f.has_title = true; f.title = a[i + 1]; }
+        else if (a[i] == L"--class") { f.has_class = true; f.cls = a[i + 1]; }
+        else if (a[i] == L"--owner") { f.has_owner = true; f.owner = ParseHwnd(a[i + 1]); }
+    }
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+    return f;
+}
+
+std::string Error(const char* message) {
+    Json j;
+    j.BeginObject().Key("error").Str8(message).EndObject();
+    return j.Text();
+}
+
+std::string Run(const std::vector<std::wstring>& a) {
+    if (a.empty()) return Error("no command");
+    const std::wstring& cmd = a[0];
+    Json j;
+    if (cmd == L"window") {
+        FindFilter f = ParseFilter(a, 1);
+        if (f.found.empty()) return Error("not found");
+        Info(j, f.found.front());
+    } else if (cmd == L"info" && a.size() >= 2) {
+        Info(j, ParseHwnd(a[1]));
+    } else if (cmd == L"find") {
+        FindFilter f = ParseFilter(a, 1);
+        j.BeginObject().Key("windows").BeginArray();
+        for (HWND h : f.found) Info(j, h);
+        j.EndArray().EndObject();
+    } else if (cmd == L"from-point" && a.size() >= 3) {
+        POINT p = {static_cast<LONG>(ParseNumber(a[1])), static_cast<LONG>(ParseNumber(a[2]))};
+        HWND h = WindowFromPoint(p);
+        j.BeginObject().Key("hwnd").Int(HandleValue(h));
+        j.Key("class").Str(h ? ClassName(h) : std::wstring());
+        j.Key("root").Int(HandleValue(h ? GetAncestor(h, GA_ROOT) : nullptr));
+        j.EndObject();
+    } else if (cmd == L"cursor") {
+        POINT p = {};
+        GetCursorPos(&p);
+        j.BeginObject().Key("x").Int(p.x).Key("y").Int(p.y).EndObject();
+    } else if (cmd == L"foreground") {
+        j.BeginObject().Key("hwnd").Int(HandleValue(GetForegroundWindow())).EndObject();
+    } else if (cmd == L"hit-test" && a.size() >= 4) {
+        LPARAM point = MAKELPARAM(static_cast<SHORT>(ParseNumber(a[2])), static_cast<SHORT>(ParseNumber(a[3])));
+        DWORD_PTR code = 0;
+        BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), WM_NCHITTEST, 0, point, SMTO_ABORTIFHUNG, 2000, &code) != 0;
+        j.BeginObject().Key("ok").Bool(ok != FALSE).Key("code").Int(static_cast<LONG>(code)).EndObject();
+    } else if (cmd == L"exists" && a.size() >= 2) {
+        j.BeginObject().Key("exists").Bool(IsWindow(ParseHwnd(a[1])) != FALSE).EndObject();
+    } else if (cmd == L"post" && a.size() >= 5) {
+        BOOL ok = PostMessageW(ParseHwnd(a[1]), static_cast<UINT>(ParseNumber(a[2])),
+                               static_cast<WPARAM>(ParseNumber(a[3])), static_cast<LPARAM>(ParseNumber(a[4])));
+        j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
+    } else if (cmd == L"move" && a.size() >= 4) {
+        BOOL ok = SetWindowPos(ParseHwnd(a[1]), nullptr, static_cast<int>(ParseNumber(a[2])),
+                               static_cast<int>(ParseNumber(a[3])), 0, 0,
+                               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
+    } else {
+        return Error("unknown command or missing arguments");
+    }
+    return j.Text();
+}
+
+// Reads one line (without its end) from stdin as bytes; false at the end.
+bool ReadLine(HANDLE in, std::string& line) {
+    line.clear();
+    char c;
+    DWORD got = 0;
+    bool any = false;
+    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
+        any = true;
+        if (c == '\n') return true;
+        if (c != '\r') line += c;
+    }
+    return any;
+}
+
+std::vector<std::wstring> SplitTabs(const std::wstring& s) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = s.find(L'\t', start);
+        parts.push_back(s.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+        if (tab == std::wstring::npos) break;
+        start = tab + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == L"serve") {
+        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+        std::string line;
+        e2e::WriteLine("{\"ready\":true}");
+        while (ReadLine(in, line)) {
+            if (line == "quit") break;
+            if (line.empty()) continue;
+            e2e::WriteLine(Run(SplitTabs(e2e::Utf16(line))));
+        }
+        return 0;
+    }
+    std::string out = Run(args);
+    e2e::WriteLine(out);
+    return out.rfind("{\"error\"", 0) == 0 ? 1 : 0;
+}

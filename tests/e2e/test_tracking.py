@@ -1,0 +1,126 @@
+"""Pointer tracking and capture: Label2 follows the window under the pointer
+(children included, other programs' windows too), F1 captures it into Label3,
+and labels resize to their new texts with their left edge fixed."""
+
+import time
+
+import harness as h
+
+TARGET_AT = (520, 80)
+NOTEPAD_AT = (520, 420)
+
+
+class Tracking(h.WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        h.mousemove(1270, 790)
+        cls.target = h.Target("KavreloTarget", *TARGET_AT)
+        cls.addClassCleanup(cls.target.stop)
+        cls.notepad = h.start("notepad")
+        cls.addClassCleanup(h.stop, cls.notepad)
+        cls.notepad_hwnd = h.poll(lambda: [w for w in cls.probe.find(cls="Notepad") if w["visible"]],
+                                  what="the notepad window")[0]["hwnd"]
+        cls.probe.move(cls.notepad_hwnd, *NOTEPAD_AT)
+        cls.tool = h.Tool(cls.probe)
+        cls.addClassCleanup(cls.tool.stop)
+
+    def point_over(self, hwnd, dx=None, dy=None):
+        """A screen point inside hwnd's client area (its middle by default)."""
+        info = self.probe.info(hwnd)
+        c = info["client"]
+        x = c["x"] + (c["width"] // 2 if dx is None else dx)
+        y = c["y"] + (c["height"] // 2 if dy is None else dy)
+        return x, y
+
+    def expect_label2_for(self, x, y, expected_hwnd=None):
+        """Moves the pointer to (x, y) and waits until Label2 shows the
+        window there, as another process's WindowFromPoint sees it."""
+        h.mousemove(x, y)
+        seen = self.probe.from_point(x, y)["hwnd"]
+        if expected_hwnd is not None:
+            self.assertEqual(seen, expected_hwnd, "the window at %d,%d" % (x, y))
+        self.tool.wait_text(h.ID_LABEL2, h.handle_text(seen))
+        return seen
+
+    def test_1_pointer_over_windows(self):
+        with self.subTest("target's client area"):
+            x, y = self.point_over(self.target.hwnd, dy=150)
+            self.expect_label2_for(x, y, self.target.hwnd)
+        with self.subTest("target's child button: the child, not its top-level window"):
+            bx, by = h.child_center(self.probe.info(self.target.hwnd),
+                                    h.child(self.probe.info(self.target.hwnd), 1))
+            self.expect_label2_for(bx, by, self.target.button)
+        with self.subTest("target's edit field"):
+            info = self.probe.info(self.target.hwnd)
+            self.expect_label2_for(*h.child_center(info, h.child(info, 2)), self.target.edit)
+        with self.subTest("another program: notepad's text area"):
+            seen = self.expect_label2_for(*self.point_over(self.notepad_hwnd))
+            self.assertNotEqual(seen, self.notepad_hwnd, "notepad's edit child is under its middle")
+            self.assertEqual(self.probe.info(seen)["class"].lower(), "edit")
+        with self.subTest("the tool window itself"):
+            self.expect_label2_for(*self.tool.empty_point(), self.tool.hwnd)
+        with self.subTest("the tool's own text box"):
+            info = self.tool.info()
+            text1 = h.child(info, h.ID_TEXT1)
+            self.expect_label2_for(*h.child_center(info, text1), text1["hwnd"])
+        # Nothing was captured.
+        self.assertEqual(self.tool.text(h.ID_LABEL3), "未设置窗口")
+        self.assertEqual(self.tool.text(h.ID_LABEL1), "0")
+
+    def test_2_label_width_follows_text(self):
+        # Handle texts of different lengths: the target's "wide" child has a
+        # longer one than the tool window, and the text shrinks again after.
+        info = self.probe.info(self.target.hwnd)
+        wide = h.child_center(info, h.child(info, 3))
+        self.assertEqual(self.probe.from_point(*wide)["hwnd"], self.target.wide)
+        points = [self.tool.empty_point(), wide, self.point_over(self.notepad_hwnd), wide,
+                  self.tool.empty_point()]
+        widths = {}
+        for x, y in points:
+            self.expect_label2_for(x, y)
+            label = self.tool.child(h.ID_LABEL2)
+            with self.subTest(text=label["text"]):
+                self.assertEqual(label["rect"]["left"], 8, "left edge stays")
+                self.assertEqual(label["rect"]["top"], 8)
+                self.assertEqual(label["rect"]["width"], label["measured"]["width"])
+                self.assertEqual(label["rect"]["height"], label["measured"]["tmHeight"])
+            widths[label["text"]] = label["rect"]["width"]
+        h.log("Label2 widths", widths)
+        self.assertGreater(len(h.handle_text(self.target.wide)), len(h.handle_text(self.tool.hwnd)))
+        self.assertGreater(widths[h.handle_text(self.target.wide)], widths[h.handle_text(self.tool.hwnd)])
+        self.assertGreater(len(set(len(t) for t in widths)), 1, "the windows had different handle texts: %r" % widths)
+
+    def test_3_f1_captures_the_window_under_the_pointer(self):
+        bx, by = h.child_center(self.probe.info(self.target.hwnd),
+                                h.child(self.probe.info(self.target.hwnd), 1))
+        self.expect_label2_for(bx, by, self.target.button)
+        before = self.tool.child(h.ID_LABEL3)
+        self.assertEqual(before["text"], "未设置窗口")
+        h.keydown("F1")
+        try:
+            label3 = self.tool.wait_text(h.ID_LABEL3, h.handle_text(self.target.button))
+        finally:
+            h.keyup("F1")
+        # Label3 resizes to the new text, left edge fixed.
+        self.assertEqual(label3["rect"]["left"], before["rect"]["left"])
+        self.assertEqual(label3["rect"]["width"], label3["measured"]["width"])
+        self.assertNotEqual(label3["rect"]["width"], before["rect"]["width"])
+        # Let a few ticks pass with F1 up before moving on.
+        time.sleep(0.5)
+
+        # Elsewhere, Label2 follows the pointer but Label3 keeps the capture.
+        self.expect_label2_for(*self.point_over(self.notepad_hwnd))
+        captured = h.handle_text(self.target.button)
+        h.stays(lambda: self.tool.text(h.ID_LABEL3) == captured, 0.5, what="Label3 keeps the capture")
+        self.expect_label2_for(*self.tool.empty_point(), self.tool.hwnd)
+        self.assertEqual(self.tool.text(h.ID_LABEL3), captured)
+        # No scroll bar change happened: the target is untouched.
+        self.assertIsNone(self.probe.info(self.target.hwnd)["layered"])
+        self.assertFalse(self.probe.info(self.target.button)["exstyle"] & h.WS_EX_LAYERED)
+        self.assertEqual(self.tool.text(h.ID_LABEL1), "0")
+        h.screenshot("tracking-captured")
+
+
+if __name__ == "__main__":
+    h.main()
