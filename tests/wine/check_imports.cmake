@@ -1,3 +1,4 @@
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 # Fails when the executable imports any of the operations it binds by name at
 # run time, or any DLL that is not part of Windows.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
