@@ -2,7 +2,7 @@
 #   make run    install what is missing, build, start Kavrelo under Wine
 #               (a headless demonstration under Xvfb when there is no display)
 #   make test   install what is missing, build both presets, run every test
-.PHONY: run test setup native mingw32 demo clean
+.PHONY: run test setup native mingw32 demo fuzz clean
 
 setup:
 	@bash scripts/setup.sh
@@ -24,6 +24,12 @@ demo: mingw32
 test: native mingw32
 	ctest --preset native
 	env -u DISPLAY ctest --preset mingw32
+
+# libFuzzer on the handle-text conversion (5 million inputs by default;
+# FUZZ=SECONDS or FUZZ=-runs=N to change).
+fuzz:
+	@bash scripts/setup.sh fuzz
+	tests/fuzz/run-fuzz $(FUZZ)
 
 clean:
 	rm -rf build

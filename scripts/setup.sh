@@ -13,6 +13,10 @@ PACKAGES=(
   locales python3 python3-pefile icoutils
   util-linux procps
 )
+# `setup.sh fuzz` adds clang with its libFuzzer and sanitizer runtimes.
+if [ "${1:-}" = fuzz ]; then
+  PACKAGES+=(clang libclang-rt-dev)
+fi
 LOCALE=zh_CN.UTF-8
 
 SUDO=()
