@@ -116,7 +116,18 @@ bool HScrollBar::scrolled(int code) {
     if (next == value_) return false;
     value_ = next;
     SetScrollPos(hwnd_, SB_CTL, value_, TRUE);
+    followThumbWithCaret();
     return true;
+}
+
+void HScrollBar::followThumbWithCaret() {
+    // A focused scroll bar marks its thumb with a blinking caret, placed when
+    // it took the focus; some systems leave it there when the value is set
+    // from outside the control. Keep it on the thumb.
+    if (GetFocus() != hwnd_) return;
+    SCROLLBARINFO info{};
+    info.cbSize = sizeof info;
+    if (GetScrollBarInfo(hwnd_, OBJID_CLIENT, &info)) SetCaretPos(info.xyThumbTop + 1, 1);
 }
 
 // ---- TextBox ----

@@ -75,6 +75,8 @@ public:
     bool scrolled(int code);
 
 private:
+    void followThumbWithCaret();
+
     HWND hwnd_ = nullptr;
     Range range_;
     int value_;

@@ -9,7 +9,7 @@ PACKAGES=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686
   wine wine32:i386
-  xvfb xdotool x11-utils x11-apps xauth imagemagick fonts-wqy-microhei
+  xvfb xdotool x11-utils x11-apps xauth xcompmgr imagemagick fonts-wqy-microhei
   locales python3 python3-pefile icoutils
   util-linux procps
 )
