@@ -13,12 +13,15 @@ Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_EXE             Kavrelo.exe
   KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
   KAVRELO_E2E_OUT         folder for screenshots and logs
+  KAVRELO_WINE_VERSION    the Windows version the prefix reports (winxp, win7,
+                          win10); Wine's default when unset
 """
 
 import atexit
 import json
 import os
 import queue
+import shutil
 import signal
 import subprocess
 import sys
@@ -174,6 +177,12 @@ def stop(proc):
     _kill(proc)
     if proc in _live:
         _live.remove(proc)
+    for pipe in (proc.stdin, proc.stdout, proc.stderr):
+        if pipe is not None:
+            try:
+                pipe.close()
+            except OSError:
+                pass
 
 
 def wait_exit(proc, timeout=DEADLINE):
@@ -264,8 +273,9 @@ class Probe:
     def post(self, hwnd, msg, wparam=0, lparam=0):
         return self.call("post", hwnd, msg, wparam, lparam)["ok"]
 
-    def move(self, hwnd, x, y):
-        return self.call("move", hwnd, x, y)["ok"]
+    def move(self, hwnd, x, y, width=None, height=None):
+        size = () if width is None else (width, height)
+        return self.call("move", hwnd, x, y, *size)["ok"]
 
     def exists(self, hwnd):
         return self.call("exists", hwnd)["exists"]
@@ -355,6 +365,42 @@ def screenshot(name):
     return path
 
 
+def pixel(path, x, y):
+    """The (r, g, b) of one pixel of a screenshot."""
+    r = subprocess.run(["convert", path, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
+                        "-format", "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]", "info:-"],
+                       capture_output=True, text=True, timeout=30, check=True)
+    return tuple(int(v) for v in r.stdout.split())
+
+
+def start_native(*args, stderr=subprocess.DEVNULL):
+    """Starts a Linux program (not under Wine); killed like the others."""
+    proc = subprocess.Popen([str(a) for a in args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=stderr, start_new_session=True)
+    _live.append(proc)
+    log("started", *args, "pid", proc.pid)
+    return proc
+
+
+def have_compositor():
+    return shutil.which("xcompmgr") is not None
+
+
+def start_compositor():
+    """Starts a compositing manager (xcompmgr) on the display, so that the
+    opacity Wine gives a layered window's X window shows in the pixels
+    (Xvfb alone draws every window opaque).  It paints the root window grey.
+    Returns the process, or None when xcompmgr is not installed.  (A root
+    background set with ImageMagick's "display -window root" makes it fail
+    with BadMatch: leave the root as it is.)"""
+    if not have_compositor():
+        return None
+    proc = start_native("xcompmgr")
+    # Whether it composites shows in the pixels only: callers poll for that.
+    stays(lambda: proc.poll() is None, 0.5, what="xcompmgr running")
+    return proc
+
+
 def x_windows_of(pid):
     """X window ids of a process (by _NET_WM_PID, which Wine sets to the
     process id of the Windows program)."""
@@ -385,6 +431,32 @@ def xid_for(info, pid):
         if best is None or distance < best[0]:
             best = (distance, xid)
     return best[1] if best else None
+
+
+def group_pids(proc):
+    """The process ids of a program's process group (the one start() made).
+    "wine notepad" runs notepad.exe in a child process of the one started."""
+    pids = [proc.pid]
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == proc.pid:
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if len(fields) > 2 and int(fields[2]) == proc.pid:
+            pids.append(int(entry))
+    return pids
+
+
+def xid_of(info, proc):
+    """The X window of a top-level window of a program started here."""
+    for pid in group_pids(proc):
+        xid = xid_for(info, pid)
+        if xid:
+            return xid
+    return None
 
 
 def x_opacity(xid):
@@ -502,28 +574,69 @@ class Target:
         stop(self.proc)
 
 
+# The Windows versions the tests run under, and what RtlGetVersion then
+# reports (major, minor).
+WINDOWS_VERSIONS = {"winxp": (5, 1), "win7": (6, 1), "win10": (10, 0)}
+
+
+def wine_version():
+    """The Windows version asked for (KAVRELO_WINE_VERSION), or None."""
+    version = os.environ.get("KAVRELO_WINE_VERSION") or None
+    if version is not None and version not in WINDOWS_VERSIONS:
+        raise AssertionError("KAVRELO_WINE_VERSION=%r is not one of %s" % (version, sorted(WINDOWS_VERSIONS)))
+    return version
+
+
+def _reg_add(key, name, value):
+    r = subprocess.run([wine_run(), "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                       env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+    if r.returncode != 0:
+        raise AssertionError("could not set up the Wine prefix (reg add %s %s: %d)" % (key, name, r.returncode))
+
+
 def prepare_prefix():
-    """Settings of the tests' prefix, made once.
+    """Settings of the tests' prefix, made once (again when they change).
 
     Managed=N: there is no window manager on the test display, and Wine then
     waits 2 s (its time-out) for every managed top-level window it hides or
     destroys to be withdrawn by one.  Unmanaged windows go at once, so that
     "the process ends at once" can be checked tightly and the tests run fast.
+
+    Version: the Windows version that Wine reports in this prefix, from
+    KAVRELO_WINE_VERSION (each version has a prefix of its own).
     """
     prefix = os.environ.get("KAVRELO_WINEPREFIX")
     if not prefix:
         return
+    version = wine_version()
+    settings = "Managed=N\n" + ("Version=%s\n" % version if version else "")
     marker = os.path.join(prefix, ".kavrelo-e2e-settings")
-    if os.path.exists(marker):
-        return
-    r = subprocess.run([wine_run(), "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                        "/t", "REG_SZ", "/d", "N", "/f"], env=wine_env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-    if r.returncode != 0:
-        raise AssertionError("could not set up the Wine prefix (reg add: %d)" % r.returncode)
+    try:
+        with open(marker) as f:
+            if f.read() == settings:
+                return
+    except OSError:
+        pass
+    _reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
+    if version:
+        _reg_add(r"HKCU\Software\Wine", "Version", version)
     shutdown_wine()  # writes the registry out
     with open(marker, "w") as f:
-        f.write("Managed=N\n")
+        f.write(settings)
+
+
+def check_version(probe):
+    """Fails unless Wine reports the Windows version asked for; returns what
+    the probe saw."""
+    seen = probe.call("version")
+    version = wine_version()
+    if version:
+        rtl = seen.get("rtlGetVersion") or {}
+        if (rtl.get("major"), rtl.get("minor")) != WINDOWS_VERSIONS[version]:
+            raise AssertionError("the prefix was set to %s, but Wine reports %r" % (version, seen))
+    log("Windows version", version or "(Wine's default)", seen)
+    return seen
 
 
 class WineTestCase(unittest.TestCase):
@@ -539,6 +652,7 @@ class WineTestCase(unittest.TestCase):
         cls.addClassCleanup(kill_all)
         cls.probe = Probe()
         cls.addClassCleanup(cls.probe.close)
+        cls.windows_version = check_version(cls.probe)
 
     def assertNear(self, a, b, tolerance, msg=None):
         if abs(a - b) > tolerance:

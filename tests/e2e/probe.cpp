@@ -8,9 +8,12 @@
 //   probe.exe cursor                          GetCursorPos
 //   probe.exe foreground                      GetForegroundWindow
 //   probe.exe post HWND MSG WPARAM LPARAM     PostMessageW (numbers in decimal or 0x hex)
-//   probe.exe move HWND X Y                   SetWindowPos, no size change, no activation
+//   probe.exe move HWND X Y [W H]             SetWindowPos (the size too when given), no activation
 //   probe.exe exists HWND                     IsWindow
 //   probe.exe hit-test HWND X Y               WM_NCHITTEST at a screen point (HTCLOSE = 20, ...)
+//   probe.exe version                         the Windows version Wine reports: GetVersionExW
+//                                             (what a program without a manifest sees) and
+//                                             RtlGetVersion (the prefix's setting)
 //   probe.exe serve                           reads commands from stdin, one a line,
 //                                             arguments separated by tabs; "quit" ends
 //
@@ -215,6 +218,38 @@ FindFilter ParseFilter(const std::vector<std::wstring>& a, size_t from) {
     return f;
 }
 
+void Version(Json& j) {
+    OSVERSIONINFOW vi = {};
+    vi.dwOSVersionInfoSize = sizeof vi;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    BOOL ok = GetVersionExW(&vi);
+#pragma GCC diagnostic pop
+    j.BeginObject();
+    j.Key("getVersionEx");
+    if (ok) {
+        j.BeginObject().Key("major").Int(vi.dwMajorVersion).Key("minor").Int(vi.dwMinorVersion);
+        j.Key("build").Int(vi.dwBuildNumber).EndObject();
+    } else {
+        j.Null();
+    }
+    // RtlGetVersion is not subject to the compatibility shims that make
+    // GetVersionExW report 6.2 to programs that do not declare Windows 10.
+    typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
+    auto rtl = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW rv = {};
+    rv.dwOSVersionInfoSize = sizeof rv;
+    j.Key("rtlGetVersion");
+    if (rtl && rtl(&rv) == 0) {
+        j.BeginObject().Key("major").Int(rv.dwMajorVersion).Key("minor").Int(rv.dwMinorVersion);
+        j.Key("build").Int(rv.dwBuildNumber).EndObject();
+    } else {
+        j.Null();
+    }
+    j.EndObject();
+}
+
 std::string Error(const char* message) {
     Json j;
     j.BeginObject().Key("error").Str8(message).EndObject();
@@ -254,6 +289,8 @@ std::string Run(const std::vector<std::wstring>& a) {
         DWORD_PTR code = 0;
         BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), WM_NCHITTEST, 0, point, SMTO_ABORTIFHUNG, 2000, &code) != 0;
         j.BeginObject().Key("ok").Bool(ok != FALSE).Key("code").Int(static_cast<LONG>(code)).EndObject();
+    } else if (cmd == L"version") {
+        Version(j);
     } else if (cmd == L"exists" && a.size() >= 2) {
         j.BeginObject().Key("exists").Bool(IsWindow(ParseHwnd(a[1])) != FALSE).EndObject();
     } else if (cmd == L"post" && a.size() >= 5) {
@@ -261,9 +298,12 @@ std::string Run(const std::vector<std::wstring>& a) {
                                static_cast<WPARAM>(ParseNumber(a[3])), static_cast<LPARAM>(ParseNumber(a[4])));
         j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
     } else if (cmd == L"move" && a.size() >= 4) {
+        bool sized = a.size() >= 6;
         BOOL ok = SetWindowPos(ParseHwnd(a[1]), nullptr, static_cast<int>(ParseNumber(a[2])),
-                               static_cast<int>(ParseNumber(a[3])), 0, 0,
-                               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                               static_cast<int>(ParseNumber(a[3])),
+                               sized ? static_cast<int>(ParseNumber(a[4])) : 0,
+                               sized ? static_cast<int>(ParseNumber(a[5])) : 0,
+                               (sized ? 0 : SWP_NOSIZE) | SWP_NOZORDER | SWP_NOACTIVATE);
         j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
     } else {
         return Error("unknown command or missing arguments");
