@@ -188,6 +188,10 @@ Form::Form(HINSTANCE instance, const FormStyle& style) : instance_(instance), fo
                             rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, instance,
                             this);
     if (hwnd_ == nullptr) RaiseCreateFailed(u"窗口");
+    // The window's own icons too, for whoever asks the window (task bar,
+    // task switcher) rather than its class.
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(cls.hIcon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(cls.hIconSm));
 
     // Where the system's frame differs from what AdjustWindowRectEx assumed,
     // correct the outer size so that the client area is exact.
