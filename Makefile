@@ -2,7 +2,7 @@
 #   make run    install what is missing, build, start Kavrelo under Wine
 #               (a headless demonstration under Xvfb when there is no display)
 #   make test   install what is missing, build both presets, run every test
-.PHONY: run test setup native mingw32 demo fuzz clean
+.PHONY: run test setup native mingw32 demo fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -30,6 +30,11 @@ test: native mingw32
 fuzz:
 	@bash scripts/setup.sh fuzz
 	tests/fuzz/run-fuzz $(FUZZ)
+
+# Kavrelo under load for SOAK_MINUTES (default 10), watching memory and objects.
+SOAK_MINUTES ?= 10
+soak: mingw32
+	/usr/bin/python3 tests/reliability/soak.py --minutes $(SOAK_MINUTES)
 
 clean:
 	rm -rf build

@@ -1,0 +1,312 @@
+"""Shared pieces of the reliability tests, on top of the end-to-end harness
+(tests/e2e/harness.py): the relhelper.exe client, the hang target, readings
+of a process's memory and objects, and the scroll bar's parts on screen.
+
+Run through CTest, the environment names the programs and the Wine prefix.
+Run by hand (soak.py), defaults() fills in the build tree's programs and a
+prefix of the suite's own under build/.
+"""
+
+import json
+import os
+import queue
+import statistics
+import subprocess
+import sys
+import threading
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+
+import harness as h  # noqa: E402
+
+NO_TARGET = "未设置窗口"
+
+# The bar (HScroll1) in the tool's client area: 8,32, 401 x 17.  Its arrows
+# are as wide as it is high.
+BAR_X, BAR_Y, BAR_W, BAR_H = 8, 32, 401, 17
+ARROW = BAR_H
+
+
+def defaults():
+    """Fills in the environment for a run outside CTest."""
+    bin_dir = os.path.join(REPO, "build", "mingw32", "bin")
+    for name, value in (("KAVRELO_EXE", os.path.join(bin_dir, "Kavrelo.exe")),
+                        ("KAVRELO_PROBE", os.path.join(bin_dir, "probe.exe")),
+                        ("KAVRELO_TARGET", os.path.join(bin_dir, "target.exe")),
+                        ("KAVRELO_RELHELPER", os.path.join(bin_dir, "relhelper.exe")),
+                        ("KAVRELO_HANG_TARGET", os.path.join(bin_dir, "hang_target.exe")),
+                        ("KAVRELO_WINE_RUN", os.path.join(REPO, "scripts", "wine-run")),
+                        ("KAVRELO_WINEPREFIX", os.path.join(REPO, "build", "wineprefix-soak")),
+                        ("KAVRELO_E2E_OUT", os.path.join(REPO, "build", "soak-output"))):
+        os.environ.setdefault(name, value)
+
+
+class Helper(h.Probe):
+    """relhelper.exe in serve mode (the same line protocol as the probe)."""
+
+    def __init__(self):  # pylint: disable=super-init-not-called
+        self.proc = h.start(h.env_path("KAVRELO_RELHELPER"), "serve",
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        first = self._answer(timeout=60)
+        if not first.get("ready"):
+            raise AssertionError("relhelper did not start: %r" % first)
+
+    def state(self, hwnd):
+        s = self.call("state", hwnd)
+        if "error" in s:
+            raise AssertionError("relhelper state: %r" % s)
+        return s
+
+    def layered(self, hwnd):
+        return self.call("layered", hwnd)
+
+    def boxes(self, win_pid):
+        return self.call("boxes", win_pid)["boxes"]
+
+
+class HangTarget:
+    """A running hang_target.exe: a window whose thread stops pumping
+    messages on "hang" and goes on after "release"."""
+
+    def __init__(self, caption="KavreloHangTarget", x=None, y=None):
+        args = [caption]
+        if x is not None:
+            args += ["--pos", x, y]
+        self.proc = h.start(h.env_path("KAVRELO_HANG_TARGET"), *args,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+        first = self._next(max(h.DEADLINE, 30))
+        self.hwnd, self.button, self.pid = first["hwnd"], first["button"], first["pid"]
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line)
+        self.lines.put(None)
+
+    def _next(self, timeout):
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise h.Timeout("hang_target said nothing within %.1f s" % timeout)
+        if line is None:
+            raise AssertionError("hang_target ended (%r)" % self.proc.poll())
+        return json.loads(line.decode("utf-8"))
+
+    def _command(self, text):
+        self.proc.stdin.write((text + "\n").encode())
+        self.proc.stdin.flush()
+
+    def hang(self):
+        self._command("hang")
+        answer = self._next(h.DEADLINE)
+        if not answer.get("hung"):
+            raise AssertionError("hang_target: %r" % answer)
+
+    def release(self):
+        self._command("release")
+        answer = self._next(h.DEADLINE)
+        if not answer.get("released"):
+            raise AssertionError("hang_target: %r" % answer)
+
+    def stop(self):
+        h.stop(self.proc)
+
+
+# --- readings of a process from outside -------------------------------------
+
+def _kib(text):
+    return int(text.split()[0])
+
+
+def memory(pid):
+    """VmRSS, VmHWM (KiB), private memory (KiB, smaps_rollup) and the number
+    of open file descriptors of a Unix process; None when it is gone."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            status = dict(line.split(":", 1) for line in f if ":" in line)
+        private = 0
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith(("Private_Clean:", "Private_Dirty:")):
+                    private += _kib(line.split(":", 1)[1])
+        fds = len(os.listdir("/proc/%d/fd" % pid))
+    except (OSError, ValueError):
+        return None
+    return {"rss": _kib(status["VmRSS"]), "hwm": _kib(status["VmHWM"]), "private": private,
+            "fds": fds, "threads": int(status["Threads"])}
+
+
+def comm(pid):
+    try:
+        with open("/proc/%d/comm" % pid) as f:
+            return f.read().strip()
+    except OSError:
+        return None
+
+
+def wineserver_pid():
+    """The wineserver of the suite's prefix: the one whose working folder is
+    the server folder Wine derives from the prefix's device and inode."""
+    prefix = os.environ.get("KAVRELO_WINEPREFIX")
+    if not prefix or not os.path.isdir(prefix):
+        return None
+    st = os.stat(prefix)
+    server_dir = "server-%x-%x" % (st.st_dev, st.st_ino)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        pid = int(entry)
+        if not (comm(pid) or "").startswith("wineserver"):
+            continue
+        try:
+            if os.path.basename(os.readlink("/proc/%d/cwd" % pid)) == server_dir:
+                return pid
+        except OSError:
+            continue
+    return None
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+# --- X keyboard focus ---------------------------------------------------------
+
+def x_focus():
+    r = subprocess.run(["xdotool", "getwindowfocus"], capture_output=True, text=True, timeout=10,
+                       stdin=subprocess.DEVNULL)
+    try:
+        return int(r.stdout.strip())
+    except ValueError:
+        return None
+
+
+def x_focus_window(xid):
+    """Gives an X window the keyboard focus and waits until it has it."""
+    if x_focus() == xid:
+        return
+    h.xdotool("windowfocus", xid)
+    h.poll(lambda: x_focus() == xid, what="X focus on window %d" % xid)
+
+
+# --- the bar on screen -------------------------------------------------------
+
+def bar_points(client_x, client_y):
+    """Screen points of the bar's parts, from the tool's client origin."""
+    x0, y = client_x + BAR_X, client_y + BAR_Y + BAR_H // 2
+    return {
+        "left_arrow": (x0 + ARROW // 2, y),
+        "right_arrow": (x0 + BAR_W - ARROW // 2 - 1, y),
+        "trough_left": (x0 + ARROW + 4, y),
+        "trough_right": (x0 + BAR_W - ARROW - 5, y),
+        "y": y,
+        "x0": x0,
+    }
+
+
+def thumb_x(client_x, value, thumb=ARROW):
+    """Where the thumb's middle is for a value (the trough lies between the
+    arrows; the thumb is as wide as an arrow)."""
+    trough = BAR_W - 2 * ARROW
+    return client_x + BAR_X + ARROW + thumb // 2 + round(value * (trough - thumb) / 255)
+
+
+# --- a test case around one running tool ---------------------------------------
+
+class ToolCase(h.WineTestCase):
+    """A tool window, a helper and a target.exe, started once for a class."""
+
+    TARGET_AT = (480, 40)
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.helper = Helper()
+        cls.addClassCleanup(cls.helper.close)
+        h.mousemove(1270, 790)
+        cls.target = h.Target("RelTarget", *cls.TARGET_AT)
+        cls.addClassCleanup(cls.target.stop)
+        cls.tool = h.Tool(cls.probe)
+        cls.addClassCleanup(cls.tool.stop)
+        info = cls.tool.info()
+        cls.win_pid = info["pid"]
+        cls.client = (info["client"]["x"], info["client"]["y"])
+        cls.bar = bar_points(*cls.client)
+        cls.tool_xid = h.xid_for(info, cls.tool.proc.pid)
+        cls.tool_size = (info["window"]["width"], info["window"]["height"])
+
+    # The tool as seen from outside.
+    def state(self):
+        return self.helper.state(self.tool.hwnd)
+
+    def assert_alive(self):
+        """The process runs, shows no message box and still ticks: Label2
+        follows the pointer to a window and back."""
+        self.assertIsNone(self.tool.proc.poll(), "Kavrelo ended")
+        self.assertEqual(self.helper.boxes(self.win_pid), [], "no message box")
+        for x, y in (self.point_in(self.target.hwnd), self.tool.empty_point()):
+            self.point_at(x, y)
+        self.assertEqual(self.helper.boxes(self.win_pid), [], "no message box")
+
+    def point_in(self, hwnd, dx=None, dy=None):
+        c = self.probe.info(hwnd)["client"]
+        return (c["x"] + (c["width"] * 2 // 3 if dx is None else dx),
+                c["y"] + (c["height"] * 2 // 3 if dy is None else dy))
+
+    def point_at(self, x, y, timeout=h.DEADLINE):
+        h.mousemove(x, y)
+        seen = self.probe.from_point(x, y)["hwnd"]
+        self.tool.wait_text(h.ID_LABEL2, h.handle_text(seen), timeout=timeout)
+        return seen
+
+    def capture_at(self, x, y):
+        """Pointer there, F1 down until Label3 shows the window, F1 up."""
+        seen = self.point_at(x, y)
+        h.keydown("F1")
+        try:
+            self.tool.wait_text(h.ID_LABEL3, h.handle_text(seen))
+        finally:
+            h.keyup("F1")
+        return seen
+
+    def focus_tool(self):
+        """A click on the tool (not on the bar) brings it to the front; the X
+        focus goes with it as a window manager would give it."""
+        h.click(*self.tool.empty_point())
+        h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.tool.hwnd, what="the tool in front")
+        x_focus_window(self.tool_xid)
+
+    def click_bar(self, part, n=1):
+        h.mousemove(*self.bar[part])
+        for _ in range(n):
+            h.xdotool("click", 1)
+
+    def settled(self, value=None, target=None, timeout=h.DEADLINE):
+        """Waits until Label1 and the bar agree (on value, when given) and the
+        target (when given and still there) has alpha 255 - value; returns
+        the value."""
+        def check():
+            s = self.state()
+            label = s["texts"].get(str(h.ID_LABEL1))
+            if label != str(s["bar"]) or (value is not None and s["bar"] != value):
+                return False
+            if target is not None:
+                l = self.helper.layered(target)
+                if l["exists"] and not (l["layered"] and l["layered"]["alpha"] == 255 - s["bar"]):
+                    return False
+            return ("v", s["bar"])
+        try:
+            return h.poll(check, timeout=timeout, what="the bar's value applied")[1]
+        except h.Timeout:
+            s = self.state()
+            raise AssertionError("Label1 %r, bar %r, expected %r; target %r: %r" % (
+                s["texts"].get(str(h.ID_LABEL1)), s["bar"], value, target,
+                self.helper.layered(target) if target else None))
+
+    def value(self):
+        return self.state()["bar"]

@@ -1,0 +1,286 @@
+"""Faults around the tool: targets that go away or stop answering, the tool
+as its own target, the desktop and an open menu under the pointer, F1
+pressed hundreds of times, keys held down on the bar.  Each time, seen from
+outside: the process keeps running and ticking (Label2 follows the pointer),
+no message box appears, Label1 and the bar agree, and changes reach the
+captured window while it exists."""
+
+import json
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import rel  # noqa: E402
+
+h = rel.h
+
+NOTEPAD_AT = (480, 380)
+HANG_AT = (20, 300)
+WM_HSCROLL = 0x0114
+SB_LINERIGHT = 1
+MENU_CLASS = "#32768"
+# How long the hung target is kept hung (longer by hand, to see whether the
+# tool ever gives up waiting on it).
+HANG_SECONDS = float(os.environ.get("KAVRELO_HANG_SECONDS", "2"))
+
+
+def record(name, data):
+    """Keeps a finding for the report (output folder, one JSON file)."""
+    path = os.path.join(h.out_dir(), "findings.json")
+    try:
+        with open(path) as f:
+            findings = json.load(f)
+    except (OSError, ValueError):
+        findings = {}
+    findings[name] = data
+    with open(path, "w") as f:
+        json.dump(findings, f, indent=1)
+    h.log("finding", name, data)
+
+
+class Faults(rel.ToolCase):
+    def test_destroyed_target(self):
+        with self.subTest("destroyed between capture and change"):
+            t = h.Target("Doomed", 480, 300)
+            self.addCleanup(t.stop)
+            self.focus_tool()
+            captured = self.capture_at(*self.point_in(t.hwnd))
+            self.assertEqual(captured, t.hwnd)
+            self.assertTrue(self.probe.post(t.hwnd, h.WM_CLOSE))
+            h.wait_exit(t.proc)
+            h.poll(lambda: not self.probe.exists(t.hwnd), what="the target gone")
+            v = self.value()
+            self.click_bar("right_arrow", 3)
+            self.settled(min(255, v + 3))
+            self.assertEqual(self.tool.text(h.ID_LABEL3), h.handle_text(t.hwnd), "the capture stays")
+            self.assert_alive()
+
+        with self.subTest("destroyed between two changes (process killed)"):
+            t = h.Target("Doomed2", 480, 300)
+            self.addCleanup(t.stop)
+            self.focus_tool()
+            self.capture_at(*self.point_in(t.hwnd))
+            v = self.value()
+            self.click_bar("right_arrow", 1)
+            self.settled(v + 1, target=t.hwnd)
+            self.assertEqual(self.helper.layered(t.hwnd)["layered"]["alpha"], 254 - v)
+            t.stop()
+            h.poll(lambda: not self.probe.exists(t.hwnd), what="the target gone")
+            self.click_bar("right_arrow", 2)
+            self.settled(v + 3)
+            self.assert_alive()
+
+        with self.subTest("a captured child whose window is destroyed"):
+            t = h.Target("Doomed3", 480, 300)
+            self.addCleanup(t.stop)
+            self.focus_tool()
+            info = self.probe.info(t.hwnd)
+            self.assertEqual(self.capture_at(*h.child_center(info, h.child(info, 1))), t.button)
+            v = self.value()
+            self.click_bar("left_arrow", 1)
+            self.settled(v - 1, target=t.button)
+            self.probe.post(t.hwnd, h.WM_CLOSE)
+            h.wait_exit(t.proc)
+            self.click_bar("left_arrow", 1)
+            self.settled(v - 2)
+            self.assert_alive()
+
+    def test_hung_target(self):
+        """SetWindowLongA on a window of another process is a message sent
+        to that window's thread; Wine sends it without a time-out, so a
+        target that does not pump messages holds the tool's thread until it
+        answers or its process ends."""
+        findings = {}
+        for how in ("answers again", "killed while hung"):
+            with self.subTest(how):
+                ht = rel.HangTarget("HangTarget", *HANG_AT)
+                self.addCleanup(ht.stop)
+                self.focus_tool()
+                self.assertEqual(self.capture_at(*self.point_in(ht.hwnd)), ht.hwnd)
+                v = self.value()
+                if v > 200:
+                    self.click_bar("trough_left", 5)
+                    v = self.settled(v - 50)
+                self.click_bar("right_arrow", 1)
+                self.settled(v + 1, target=ht.hwnd)
+
+                ht.hang()
+                started = time.monotonic()
+                # Three arrow clicks: the first change waits on the target;
+                # the other two wait in the tool's queue.
+                self.click_bar("right_arrow", 3)
+                # Label1 is written before the target is touched.
+                self.tool.wait_text(h.ID_LABEL1, str(v + 2))
+                # Does the tool still tick?  Move the pointer over another
+                # window and watch Label2 for a while.
+                a = self.tool.empty_point()
+                probe_at = self.probe.from_point(a[0], a[1] - 30)["hwnd"]
+                h.mousemove(a[0], a[1] - 30)
+                follows = None
+                watch_end = time.monotonic() + HANG_SECONDS
+                while follows is None and time.monotonic() < watch_end:
+                    if self.tool.text(h.ID_LABEL2) == h.handle_text(probe_at):
+                        follows = round(time.monotonic() - started, 2)
+                    time.sleep(0.1)
+                label1 = self.tool.text(h.ID_LABEL1)
+                held = time.monotonic() - started
+                h.screenshot("hung-target-%s" % how.split()[0])
+
+                if how == "answers again":
+                    ht.release()
+                else:
+                    ht.stop()
+                released = time.monotonic()
+                # Back: it ticks again, and all three changes are applied.
+                self.point_at(*self.tool.empty_point())
+                recovered = time.monotonic() - released
+                if how == "answers again":
+                    self.settled(v + 4, target=ht.hwnd)
+                    self.assertTrue(self.helper.layered(ht.hwnd)["exstyle"] & h.WS_EX_LAYERED)
+                else:
+                    self.settled(v + 4)
+                    h.poll(lambda: not self.probe.exists(ht.hwnd), what="the hung window gone")
+                self.assert_alive()
+                findings[how] = {"ticked again while hung, after s": follows,
+                                 "Label1 while hung": label1,
+                                 "hung for s": round(held, 1),
+                                 "ticking again after s": round(recovered, 2)}
+                ht.stop()
+        record("hung target", findings)
+
+    def test_tool_as_its_own_target(self):
+        self.focus_tool()
+        self.assertEqual(self.capture_at(*self.tool.empty_point()), self.tool.hwnd)
+        self.focus_tool()
+        h.key("End")
+        self.settled(255, target=self.tool.hwnd)
+        self.assertEqual(self.helper.layered(self.tool.hwnd)["layered"]["alpha"], 0)
+        self.assertEqual(h.x_opacity(self.tool_xid), 0, "invisible on the X side too")
+        # Invisible but alive: it still follows the pointer.
+        self.point_at(*self.point_in(self.target.hwnd))
+        self.point_at(*self.tool.empty_point())
+        self.assertEqual(self.helper.boxes(self.win_pid), [])
+        # The keyboard still reaches its bar: Home brings it back.
+        rel.x_focus_window(self.tool_xid)
+        h.key("Home")
+        self.settled(0, target=self.tool.hwnd)
+        self.assertEqual(self.helper.layered(self.tool.hwnd)["layered"]["alpha"], 255)
+        self.assertIn(h.x_opacity(self.tool_xid), (None, 0xFFFFFFFF))
+        self.assert_alive()
+
+    def test_pointer_over_the_desktop(self):
+        self.focus_tool()
+        x, y = 1275, 795
+        seen = self.probe.from_point(x, y)
+        self.assertEqual(seen["class"], "#32769", "nothing but the desktop at %d,%d" % (x, y))
+        self.point_at(x, y)
+        record("desktop under the pointer", {"Label2": self.tool.text(h.ID_LABEL2), "probe": seen})
+        self.assertEqual(self.tool.text(h.ID_LABEL2), h.handle_text(seen["hwnd"]))
+        self.assertNotEqual(seen["hwnd"], 0)
+        # Captured and changed: nothing breaks.
+        self.capture_at(x, y)
+        v = self.value()
+        self.click_bar("right_arrow" if v < 250 else "left_arrow", 2)
+        self.settled(v + 2 if v < 250 else v - 2)
+        record("desktop captured", {"layered": self.helper.layered(seen["hwnd"])})
+        self.assert_alive()
+
+    def test_pointer_over_an_open_menu(self):
+        notepad = h.start("notepad")
+        self.addCleanup(h.stop, notepad)
+        np = h.poll(lambda: [w for w in self.probe.find(cls="Notepad") if w["visible"]],
+                    what="the notepad window", timeout=60)[0]["hwnd"]
+        self.probe.move(np, *NOTEPAD_AT)
+        h.poll(lambda: self.probe.info(np)["window"]["left"] == NOTEPAD_AT[0], what="notepad moved")
+        c = self.probe.info(np)["client"]
+        # Its menu bar lies just above the client area: open the first menu.
+        h.click(c["x"] + 20, c["y"] - 8)
+        menus = h.poll(lambda: [w for w in self.probe.find(cls=MENU_CLASS) if w["visible"]],
+                       what="an open menu")
+        menu = menus[0]
+        mx = (menu["window"]["left"] + menu["window"]["right"]) // 2
+        my = (menu["window"]["top"] + menu["window"]["bottom"]) // 2
+        seen = self.point_at(mx, my)
+        self.assertEqual(seen, menu["hwnd"], "the menu's window is under the pointer")
+        record("menu under the pointer", {"Label2": self.tool.text(h.ID_LABEL2), "menu": menu["hwnd"]})
+        self.assertEqual(self.capture_at(mx, my), menu["hwnd"])
+        # A change while the menu is open (it holds the mouse and the
+        # keyboard, so the change comes as the bar's own scroll message).
+        v = self.value()
+        if v >= 255:
+            h.key("Escape")
+        bar = h.child(self.tool.info(), h.ID_HSCROLL1)["hwnd"]
+        self.assertTrue(self.probe.post(self.tool.hwnd, WM_HSCROLL, SB_LINERIGHT, bar))
+        self.settled(min(255, v + 1), target=menu["hwnd"])
+        record("menu captured", {"layered": self.helper.layered(menu["hwnd"])})
+        # The menu closes; the capture now names a window that is gone or
+        # hidden; further changes do nothing harmful.
+        h.key("Escape")
+        h.key("Escape")
+        h.poll(lambda: not [w for w in self.probe.find(cls=MENU_CLASS) if w["visible"]], what="the menu closed")
+        self.focus_tool()
+        self.click_bar("left_arrow", 2)
+        self.settled(max(0, min(255, v + 1) - 2))
+        self.assert_alive()
+        h.stop(notepad)
+
+    def test_rapid_f1(self):
+        self.focus_tool()
+        ti = self.probe.info(self.target.hwnd)
+        points = [self.point_in(self.target.hwnd), h.child_center(ti, h.child(ti, 1)),
+                  self.tool.empty_point(), h.child_center(ti, h.child(ti, 2))]
+        windows = {h.handle_text(self.probe.from_point(x, y)["hwnd"]) for x, y in points}
+        presses = 0
+        for round_ in range(6):
+            chain = []
+            for i in range(50):
+                x, y = points[(round_ * 50 + i) % len(points)]
+                chain += ["mousemove", x + i % 5, y, "keydown", "F1", "sleep", "0.005", "keyup", "F1"]
+                presses += 1
+            h.xdotool(*chain, timeout=60)
+            self.assertIsNone(self.tool.proc.poll())
+        # Label3 holds one of the windows the pointer went over.
+        label3 = self.tool.text(h.ID_LABEL3)
+        self.assertIn(label3, windows)
+        # A last, held press captures the window under the pointer.
+        self.assertEqual(self.capture_at(*self.point_in(self.target.hwnd)), self.target.hwnd)
+        v = self.value()
+        self.click_bar("right_arrow" if v < 255 else "left_arrow", 1)
+        self.settled(v + 1 if v < 255 else v - 1, target=self.target.hwnd)
+        record("rapid F1", {"presses": presses, "Label3 after": label3})
+        self.assert_alive()
+
+    def test_key_autorepeat_on_the_bar(self):
+        self.focus_tool()
+        self.capture_at(*self.point_in(self.target.hwnd))
+        self.focus_tool()
+        h.key("Home")
+        self.settled(0, target=self.target.hwnd)
+        rel.x_focus_window(self.tool_xid)
+        seen = {}
+        for name in ("Right", "Left"):
+            start = self.value()
+            h.keydown(name)
+            try:
+                values = []
+                deadline = time.monotonic() + 5
+                while time.monotonic() < deadline:
+                    values.append(self.value())
+                    time.sleep(0.25)
+            finally:
+                h.keyup(name)
+            end = self.settled(target=self.target.hwnd)
+            seen[name] = {"from": start, "to": end, "samples": values}
+            if name == "Right":
+                self.assertGreater(end, start + 5, "the held key repeated: %r" % values)
+            else:
+                self.assertLess(end, seen["Right"]["to"] - 5, "the held key repeated: %r" % values)
+        record("key auto-repeat", seen)
+        self.assertEqual(self.state()["texts"][str(h.ID_LABEL1)], str(self.value()))
+        self.assert_alive()
+
+
+if __name__ == "__main__":
+    h.main()
