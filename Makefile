@@ -14,6 +14,8 @@ native: setup
 mingw32: setup
 	cmake --preset mingw32
 	cmake --build --preset mingw32
+	cmake --preset mingw32-gtest
+	cmake --build --preset mingw32-gtest
 
 run: mingw32
 	@bash scripts/run-kavrelo
@@ -23,6 +25,7 @@ demo: mingw32
 
 test: native mingw32
 	ctest --preset native
+	env -u DISPLAY ctest --preset mingw32-gtest
 	env -u DISPLAY ctest --preset mingw32
 
 # libFuzzer on the handle-text conversion (5 million inputs by default;

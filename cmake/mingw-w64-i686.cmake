@@ -1,20 +1,5 @@
-# Cross build for 32-bit Windows with MinGW-w64 (posix thread model, so that
-# GoogleTest's std::mutex is available).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(_prefix i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${_prefix}-gcc-posix ${_prefix}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${_prefix}-g++-posix ${_prefix}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${_prefix}-windres REQUIRED)
-find_program(KAVRELO_OBJDUMP NAMES ${_prefix}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Cross-built test programs run under Wine, through a wrapper that prepares
-# the prefix and the environment.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+# Kavrelo.exe and the programs of the end-to-end tests: the win32 thread
+# model, whose runtime needs nothing newer than Windows XP (the posix one pulls
+# in winpthreads and, with it, Vista-only entries such as GetTickCount64).
+set(_threads win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-i686-common.cmake)

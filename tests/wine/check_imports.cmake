@@ -14,6 +14,24 @@ foreach(entry IN LISTS bound)
   endif()
 endforeach()
 
+# Entries of Windows Vista and later that toolchains and runtimes tend to
+# pull in (thread-model runtimes above all); Windows XP would refuse to start
+# a program that imports any of them.
+set(vista_or_later
+    GetTickCount64 FlsAlloc FlsFree FlsGetValue FlsSetValue InitializeSRWLock
+    AcquireSRWLockExclusive AcquireSRWLockShared ReleaseSRWLockExclusive ReleaseSRWLockShared
+    TryAcquireSRWLockExclusive InitializeConditionVariable SleepConditionVariableCS
+    SleepConditionVariableSRW WakeConditionVariable WakeAllConditionVariable InitOnceExecuteOnce
+    InitOnceBeginInitialize InitOnceComplete InitializeCriticalSectionEx CreateEventExW
+    CreateMutexExW CreateSemaphoreExW GetSystemTimePreciseAsFileTime GetFileInformationByHandleEx
+    GetLocaleInfoEx LocaleNameToLCID LCIDToLocaleName CompareStringEx GetErrorMode
+    QueryFullProcessImageNameW SetProcessDPIAware ChangeWindowMessageFilter)
+foreach(entry IN LISTS vista_or_later)
+  if(dump MATCHES "[ \t]${entry}[\r\n]")
+    message(FATAL_ERROR "${EXE} imports ${entry}, which Windows XP does not have")
+  endif()
+endforeach()
+
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" dlls "${dump}")
 if(NOT dlls)
   message(FATAL_ERROR "no import table found in ${EXE}")
