@@ -25,19 +25,17 @@
 #include <vector>
 
 #include "app/form_font.h"
-#include "json_writer.h"
+#include "command_tool.h"
 
 namespace {
 
+using e2e::Error;
 using e2e::HandleValue;
 using e2e::Json;
+using e2e::Layered;
+using e2e::ParseHwnd;
+using e2e::ParseNumber;
 
-HWND ParseHwnd(const std::wstring& s) {
-    long long v = std::wcstoll(s.c_str(), nullptr, 0);
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(v)));
-}
-
-long long ParseNumber(const std::wstring& s) { return std::wcstoll(s.c_str(), nullptr, 0); }
 
 std::wstring WindowText(HWND hwnd) {
     // WM_GETTEXT through SendMessageTimeout, so a hung window cannot hang us.
@@ -65,17 +63,6 @@ void Rect(Json& j, const char* key, const RECT& r) {
     j.EndObject();
 }
 
-void Layered(Json& j, HWND hwnd) {
-    COLORREF key = 0;
-    BYTE alpha = 0;
-    DWORD flags = 0;
-    j.Key("layered");
-    if (GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags)) {
-        j.BeginObject().Key("key").Int(key).Key("alpha").Int(alpha).Key("flags").Int(flags).EndObject();
-    } else {
-        j.Null();
-    }
-}
 
 // The width and height of a text in the tool window's own font.
 void Measured(Json& j, const std::wstring& text) {
@@ -250,11 +237,6 @@ void Version(Json& j) {
     j.EndObject();
 }
 
-std::string Error(const char* message) {
-    Json j;
-    j.BeginObject().Key("error").Str8(message).EndObject();
-    return j.Text();
-}
 
 std::string Run(const std::vector<std::wstring>& a) {
     if (a.empty()) return Error("no command");
@@ -311,48 +293,6 @@ std::string Run(const std::vector<std::wstring>& a) {
     return j.Text();
 }
 
-// Reads one line (without its end) from stdin as bytes; false at the end.
-bool ReadLine(HANDLE in, std::string& line) {
-    line.clear();
-    char c;
-    DWORD got = 0;
-    bool any = false;
-    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
-        any = true;
-        if (c == '\n') return true;
-        if (c != '\r') line += c;
-    }
-    return any;
-}
-
-std::vector<std::wstring> SplitTabs(const std::wstring& s) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t tab = s.find(L'\t', start);
-        parts.push_back(s.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-        if (tab == std::wstring::npos) break;
-        start = tab + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::wstring> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == L"serve") {
-        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-        std::string line;
-        e2e::WriteLine("{\"ready\":true}");
-        while (ReadLine(in, line)) {
-            if (line == "quit") break;
-            if (line.empty()) continue;
-            e2e::WriteLine(Run(SplitTabs(e2e::Utf16(line))));
-        }
-        return 0;
-    }
-    std::string out = Run(args);
-    e2e::WriteLine(out);
-    return out.rfind("{\"error\"", 0) == 0 ? 1 : 0;
-}
+int wmain(int argc, wchar_t** argv) { return e2e::CommandMain(argc, argv, &Run); }

@@ -28,19 +28,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/json_writer.h"
+#include "tests/e2e/command_tool.h"
 
 namespace {
 
+using e2e::Error;
 using e2e::HandleValue;
 using e2e::Json;
+using e2e::ParseHwnd;
+using e2e::ParseNumber;
 
-HWND ParseHwnd(const std::wstring& s) {
-    long long v = std::wcstoll(s.c_str(), nullptr, 0);
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(v)));
-}
-
-long long ParseNumber(const std::wstring& s) { return std::wcstoll(s.c_str(), nullptr, 0); }
 
 // A text of n characters from a seed: printable ASCII and some Chinese, with a
 // line break every 100 characters, so that its checksum tells texts apart.
@@ -86,18 +83,10 @@ std::wstring WindowText(HWND hwnd, bool* answered = nullptr) {
     return std::wstring(buf.data(), copied);
 }
 
-void Layered(Json& j, HWND hwnd) {
-    COLORREF key = 0;
-    BYTE alpha = 0;
-    DWORD flags = 0;
+void StyleAndLayered(Json& j, HWND hwnd) {
     j.Key("exists").Bool(IsWindow(hwnd) != FALSE);
     j.Key("exstyle").Int(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
-    j.Key("layered");
-    if (GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags)) {
-        j.BeginObject().Key("key").Int(key).Key("alpha").Int(alpha).Key("flags").Int(flags).EndObject();
-    } else {
-        j.Null();
-    }
+    e2e::Layered(j, hwnd);
 }
 
 void State(Json& j, HWND hwnd) {
@@ -121,7 +110,7 @@ void State(Json& j, HWND hwnd) {
     j.Key("x").Int(origin.x).Key("y").Int(origin.y);
     j.Key("width").Int(cr.right).Key("height").Int(cr.bottom);
     j.EndObject();
-    Layered(j, hwnd);
+    StyleAndLayered(j, hwnd);
     j.Key("texts").BeginObject();
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(c);
@@ -183,11 +172,6 @@ BOOL CALLBACK FindBoxes(HWND hwnd, LPARAM lp) {
     return TRUE;
 }
 
-std::string Error(const char* message) {
-    Json j;
-    j.BeginObject().Key("error").Str8(message).EndObject();
-    return j.Text();
-}
 
 bool SetClipboardText(const std::wstring& text) {
     if (!OpenClipboard(nullptr)) return false;
@@ -235,7 +219,7 @@ std::string Run(const std::vector<std::wstring>& a) {
         j.BeginObject().Key("top").Int(c.top).Key("children").Int(c.children).EndObject();
     } else if (cmd == L"layered" && a.size() >= 2) {
         j.BeginObject();
-        Layered(j, ParseHwnd(a[1]));
+        StyleAndLayered(j, ParseHwnd(a[1]));
         j.EndObject();
     } else if (cmd == L"boxes" && a.size() >= 2) {
         BoxFilter f{static_cast<DWORD>(ParseNumber(a[1])), {}};
@@ -300,47 +284,6 @@ std::string Run(const std::vector<std::wstring>& a) {
     return j.Text();
 }
 
-bool ReadLine(HANDLE in, std::string& line) {
-    line.clear();
-    char c;
-    DWORD got = 0;
-    bool any = false;
-    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
-        any = true;
-        if (c == '\n') return true;
-        if (c != '\r') line += c;
-    }
-    return any;
-}
-
-std::vector<std::wstring> SplitTabs(const std::wstring& s) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t tab = s.find(L'\t', start);
-        parts.push_back(s.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-        if (tab == std::wstring::npos) break;
-        start = tab + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::wstring> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == L"serve") {
-        HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-        std::string line;
-        e2e::WriteLine("{\"ready\":true}");
-        while (ReadLine(in, line)) {
-            if (line == "quit") break;
-            if (line.empty()) continue;
-            e2e::WriteLine(Run(SplitTabs(e2e::Utf16(line))));
-        }
-        return 0;
-    }
-    std::string out = Run(args);
-    e2e::WriteLine(out);
-    return out.rfind("{\"error\"", 0) == 0 ? 1 : 0;
-}
+int wmain(int argc, wchar_t** argv) { return e2e::CommandMain(argc, argv, &Run); }
