@@ -76,10 +76,7 @@ def main():
             "none installed (xcompmgr): Xvfb will draw every window opaque")
         h.mousemove(1270, 790)
 
-        notepad = h.start("notepad")
-        n = h.poll(lambda: [w for w in probe.find(cls="Notepad") if w["visible"]],
-                   what="the notepad window", timeout=60)[0]["hwnd"]
-        probe.move(n, *NOTEPAD_AT)
+        notepad, n = h.start_notepad(probe, NOTEPAD_AT)
         c = probe.info(n)["client"]
         h.click(c["x"] + 200, c["y"] + 100)
         h.poll(lambda: probe.call("foreground")["hwnd"] == n, what="notepad in front")

@@ -401,6 +401,16 @@ def start_compositor():
     return proc
 
 
+def start_notepad(probe, at, timeout=60):
+    """Starts Wine's notepad, waits for its window and moves it to `at` (a
+    screen point); returns the process and the window's handle."""
+    proc = start("notepad")
+    hwnd = poll(lambda: [w for w in probe.find(cls="Notepad") if w["visible"]],
+                what="the notepad window", timeout=timeout)[0]["hwnd"]
+    probe.move(hwnd, *at)
+    return proc, hwnd
+
+
 def x_windows_of(pid):
     """X window ids of a process (by _NET_WM_PID, which Wine sets to the
     process id of the Windows program)."""

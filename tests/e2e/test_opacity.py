@@ -47,11 +47,8 @@ class Opacity(h.WineTestCase):
         cls.addClassCleanup(cls.target.stop)
         cls.other = h.Target("KavreloTargetB", *TARGET_B_AT)
         cls.addClassCleanup(cls.other.stop)
-        cls.notepad = h.start("notepad")
+        cls.notepad, cls.notepad_hwnd = h.start_notepad(cls.probe, NOTEPAD_AT)
         cls.addClassCleanup(h.stop, cls.notepad)
-        cls.notepad_hwnd = h.poll(lambda: [w for w in cls.probe.find(cls="Notepad") if w["visible"]],
-                                  what="the notepad window")[0]["hwnd"]
-        cls.probe.move(cls.notepad_hwnd, *NOTEPAD_AT)
         cls.tool = h.Tool(cls.probe)
         cls.addClassCleanup(cls.tool.stop)
         cls.bar = cls.tool.child(h.ID_HSCROLL1)["hwnd"]

@@ -17,11 +17,8 @@ class Tracking(h.WineTestCase):
         h.mousemove(1270, 790)
         cls.target = h.Target("KavreloTarget", *TARGET_AT)
         cls.addClassCleanup(cls.target.stop)
-        cls.notepad = h.start("notepad")
+        cls.notepad, cls.notepad_hwnd = h.start_notepad(cls.probe, NOTEPAD_AT)
         cls.addClassCleanup(h.stop, cls.notepad)
-        cls.notepad_hwnd = h.poll(lambda: [w for w in cls.probe.find(cls="Notepad") if w["visible"]],
-                                  what="the notepad window")[0]["hwnd"]
-        cls.probe.move(cls.notepad_hwnd, *NOTEPAD_AT)
         cls.tool = h.Tool(cls.probe)
         cls.addClassCleanup(cls.tool.stop)
 

@@ -93,10 +93,7 @@ class Soak:
         h.mousemove(1270, 790)
         for i in range(len(TARGET_AT)):
             self.open_target(i)
-        self.notepad = h.start("notepad")
-        self.notepad_hwnd = h.poll(lambda: [w for w in self.probe.find(cls="Notepad") if w["visible"]],
-                                   what="the notepad window", timeout=60)[0]["hwnd"]
-        self.probe.move(self.notepad_hwnd, *NOTEPAD_AT)
+        self.notepad, self.notepad_hwnd = h.start_notepad(self.probe, NOTEPAD_AT)
         self.tool = h.Tool(self.probe)
         info = self.tool.info()
         self.win_pid = info["pid"]

@@ -188,11 +188,8 @@ class Faults(rel.ToolCase):
         self.assert_alive()
 
     def test_pointer_over_an_open_menu(self):
-        notepad = h.start("notepad")
+        notepad, np = h.start_notepad(self.probe, NOTEPAD_AT)
         self.addCleanup(h.stop, notepad)
-        np = h.poll(lambda: [w for w in self.probe.find(cls="Notepad") if w["visible"]],
-                    what="the notepad window", timeout=60)[0]["hwnd"]
-        self.probe.move(np, *NOTEPAD_AT)
         h.poll(lambda: self.probe.info(np)["window"]["left"] == NOTEPAD_AT[0], what="notepad moved")
         c = self.probe.info(np)["client"]
         # Its menu bar lies just above the client area: open the first menu.
