@@ -2,7 +2,7 @@
 #   make run    install what is missing, build, start Kavrelo under Wine
 #               (a headless demonstration under Xvfb when there is no display)
 #   make test   install what is missing, build both presets, run every test
-.PHONY: run test setup native mingw32 demo fuzz soak clean
+.PHONY: run test setup native mingw32 demo fuzz soak bench clean
 
 setup:
 	@bash scripts/setup.sh
@@ -33,6 +33,11 @@ test: native mingw32
 fuzz:
 	@bash scripts/setup.sh fuzz
 	tests/fuzz/run-fuzz $(FUZZ)
+
+# Idle CPU, start-up, memory and size against two reference programs, and the
+# core's cost natively: the table of BENCHMARKS.md (about 7 minutes).
+bench: native mingw32
+	bash bench/run
 
 # Kavrelo under load for SOAK_MINUTES (default 10), watching memory and objects.
 SOAK_MINUTES ?= 10

@@ -65,14 +65,22 @@ void Label::fit() {
     if (dc == nullptr) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
     HGDIOBJ old = SelectObject(dc, font_);
     SIZE size{0, 0};
-    TEXTMETRICW metrics{};
     GetTextExtentPoint32W(dc, W(text_), static_cast<int>(text_.size()), &size);
-    GetTextMetricsW(dc, &metrics);
+    if (lineHeight_ == 0) {
+        // The font never changes: one line is as high as the first time.
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        lineHeight_ = metrics.tmHeight;
+    }
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
 
-    const Box b = FitLabel(placed_, TextExtent{size.cx, metrics.tmHeight});
+    const Box b = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
+    // placed_ is the label's size since it was created with it: a new text of
+    // the same width leaves it as it is.
+    if (b.width == placed_.width && b.height == placed_.height) return;
     SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    placed_ = b;
 }
 
 // ---- HScrollBar ----

@@ -54,7 +54,8 @@ private:
 
     HWND hwnd_ = nullptr;
     HFONT font_;
-    Box placed_;
+    Box placed_;  // where the layout put it, and then its current size
+    int lineHeight_ = 0;
     Text text_;
 };
 

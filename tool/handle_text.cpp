@@ -24,13 +24,14 @@ namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-[[noreturn]] void RaiseTypeMismatch() {
-    throw Error(ErrorCode::TypeMismatch, u"类型不匹配：窗口句柄文本不是数字。");
+bool Fail(ErrorCode code, ErrorCode* error) {
+    if (error != nullptr) *error = code;
+    return false;
 }
 
 }  // namespace
 
-std::int32_t HandleFromText(std::u16string_view text) {
+bool TryHandleFromText(std::u16string_view text, std::int32_t& value, ErrorCode* error) noexcept {
     std::size_t i = 0, end = text.size();
     while (i < end && IsBlank(text[i])) ++i;
     while (end > i && IsBlank(text[end - 1])) --end;
@@ -40,7 +41,7 @@ std::int32_t HandleFromText(std::u16string_view text) {
         negative = text[i] == u'-';
         ++i;
     }
-    if (i == end) RaiseTypeMismatch();
+    if (i == end) return Fail(ErrorCode::TypeMismatch, error);
 
     // The magnitude may reach 2^31 for a negative value.
     const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
@@ -48,7 +49,7 @@ std::int32_t HandleFromText(std::u16string_view text) {
     bool overflow = false;
     for (; i < end; ++i) {
         const char16_t c = text[i];
-        if (c < u'0' || c > u'9') RaiseTypeMismatch();
+        if (c < u'0' || c > u'9') return Fail(ErrorCode::TypeMismatch, error);
         const std::uint32_t digit = static_cast<std::uint32_t>(c - u'0');
         if (overflow || magnitude > (limit - digit) / 10) {
             overflow = true;  // keep scanning: a later non-digit is still a type mismatch
@@ -56,13 +57,23 @@ std::int32_t HandleFromText(std::u16string_view text) {
         }
         magnitude = magnitude * 10 + digit;
     }
-    if (overflow) {
+    if (overflow) return Fail(ErrorCode::Overflow, error);
+    if (negative) {
+        value = magnitude == 0x80000000u ? INT32_MIN : -static_cast<std::int32_t>(magnitude);
+    } else {
+        value = static_cast<std::int32_t>(magnitude);
+    }
+    return true;
+}
+
+std::int32_t HandleFromText(std::u16string_view text) {
+    std::int32_t value = 0;
+    ErrorCode error = ErrorCode::TypeMismatch;
+    if (TryHandleFromText(text, value, &error)) return value;
+    if (error == ErrorCode::Overflow) {
         throw Error(ErrorCode::Overflow, u"溢出：窗口句柄超出 32 位整数的范围。");
     }
-    if (negative) {
-        return magnitude == 0x80000000u ? INT32_MIN : -static_cast<std::int32_t>(magnitude);
-    }
-    return static_cast<std::int32_t>(magnitude);
+    throw Error(ErrorCode::TypeMismatch, u"类型不匹配：窗口句柄文本不是数字。");
 }
 
 }  // namespace kavrelo

@@ -20,4 +20,9 @@ Text DecimalText(std::int32_t value) noexcept;
 // signed 32-bit range raises Overflow.
 std::int32_t HandleFromText(std::u16string_view text);
 
+// The same conversion without raising: false (and the error it would raise in
+// *error) where HandleFromText raises.
+bool TryHandleFromText(std::u16string_view text, std::int32_t& value,
+                       ErrorCode* error = nullptr) noexcept;
+
 }  // namespace kavrelo

@@ -21,14 +21,21 @@ void HScroll1_Change(Form1Controls& form, WindowSystem& ws) noexcept {
         form.Label1.setText(DecimalText(form.HScroll1.value()).view());
 
         // The target's handle text is read back before each call: the label is
-        // the only place the handle lives.
-        std::int32_t style = ws.GetWindowLongA(HandleFromText(form.Label3.text().view()), kGwlExStyle);
+        // the only place the handle lives. Text that is no handle ("no window
+        // set yet" among others) ends the handler as the trap would, without
+        // raising: that is every change before the first capture.
+        Handle target = 0;
+        if (!TryHandleFromText(form.Label3.text().view(), target)) return;
+        std::int32_t style = ws.GetWindowLongA(target, kGwlExStyle);
         style |= kWsExLayered;  // set on every change, never cleared
-        ws.SetWindowLongA(HandleFromText(form.Label3.text().view()), kGwlExStyle, style);
 
-        const Text target = form.Label3.text();
+        if (!TryHandleFromText(form.Label3.text().view(), target)) return;
+        ws.SetWindowLongA(target, kGwlExStyle, style);
+
+        const Text targetText = form.Label3.text();
         const std::uint8_t alpha = AlphaForValue(form.HScroll1.value());
-        ws.SetLayeredWindowAttributes(HandleFromText(target.view()), 0, alpha, kLwaAlpha);
+        if (!TryHandleFromText(targetText.view(), target)) return;
+        ws.SetLayeredWindowAttributes(target, 0, alpha, kLwaAlpha);
     } catch (...) {
         // Nothing shown, nothing logged.
     }

@@ -65,6 +65,26 @@ TEST(HandleText, ALaterNonDigitStillMakesATypeMismatchOfALongNumber) {
     EXPECT_EQ(ErrorOf(u"99999999999x"), ErrorCode::TypeMismatch);
 }
 
+TEST(HandleText, TheConversionWithoutRaisingAgreesWithTheOneThatRaises) {
+    for (std::u16string_view text : {u"0", u" -12 ", u"+7", u"-2147483648", u"2147483647", u"未设置窗口",
+                                     u"", u"1.5", u"2147483648", u"-2147483649", u"99999999999x"}) {
+        std::int32_t value = 12345;
+        ErrorCode error = ErrorCode::CreateFailed;
+        const bool ok = TryHandleFromText(text, value, &error);
+        std::int32_t raised = 0;
+        try {
+            raised = HandleFromText(text);
+        } catch (const Error& e) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(error, e.code());
+            EXPECT_EQ(value, 12345) << "a failed conversion leaves the value alone";
+            continue;
+        }
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(value, raised);
+    }
+}
+
 TEST(HandleText, ErrorsCarryAText) {
     try {
         HandleFromText(u"未设置窗口");

@@ -1,0 +1,76 @@
+// The second reference program of the benchmarks: the first one plus what
+// Kavrelo's tick must do at the least, written the plainest way. Every 100 ms:
+// the pointer position, the window under it, the state of F1, and the window's
+// number written into one label (a STATIC control) with SetWindowTextW, also
+// when it has not changed. The label uses the tool window's font.
+//   floor_tick.exe [X Y [CAPTION]]   (see floor_args.h)
+#include <windows.h>
+
+#include "floor_args.h"
+
+namespace {
+
+HWND label = nullptr;
+
+void Tick() {
+    POINT p{0, 0};
+    GetCursorPos(&p);
+    HWND under = WindowFromPoint(p);
+    wchar_t text[16];
+    wsprintfW(text, L"%d", static_cast<int>(reinterpret_cast<INT_PTR>(under)));
+    SetWindowTextW(label, text);
+    if (GetKeyState(VK_F1) < 0) {
+        // Kavrelo copies the text into a second label here; the benchmarks
+        // never hold F1.
+    }
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_TIMER: Tick(); return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    const FloorArgs args = ParseFloorArgs(L"floor_tick");
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = WindowProc;
+    cls.hInstance = instance;
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = L"FloorTick";
+    if (RegisterClassExW(&cls) == 0) return 1;
+
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    RECT rect{0, 0, 427, 206};
+    AdjustWindowRectEx(&rect, style, FALSE, 0);
+    HWND hwnd = CreateWindowExW(0, L"FloorTick", args.caption, style, args.x, args.y,
+                                rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                                instance, nullptr);
+    if (hwnd == nullptr) return 1;
+
+    // The same font as the tool window's labels: 9 points, Chinese character set.
+    HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, L"SimSun");
+    label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                            8, 8, 80, 12, hwnd, nullptr, instance, nullptr);
+    if (label == nullptr) return 1;
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (SetTimer(hwnd, 1, 100, nullptr) == 0) return 1;
+
+    ShowWindow(hwnd, showCommand);
+    UpdateWindow(hwnd);
+    MSG msg{};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    DeleteObject(font);
+    return 0;
+}
