@@ -42,8 +42,18 @@ void ShowError(HWND owner, int number, std::u16string_view text, bool ending) {
 
 // ---- Label ----
 
+MeasuringDC::MeasuringDC(HFONT font) noexcept : dc_(CreateCompatibleDC(nullptr)) {
+    if (dc_ != nullptr) previous_ = SelectObject(dc_, font);
+}
+
+MeasuringDC::~MeasuringDC() {
+    if (dc_ == nullptr) return;
+    SelectObject(dc_, previous_);
+    DeleteDC(dc_);
+}
+
 Label::Label(Form& form, int id, Box placed, std::u16string_view text)
-    : font_(form.font()), placed_(placed), text_(text) {
+    : measure_(form.measuringDC()), placed_(placed), text_(text) {
     hwnd_ = CreateChild(form, id, L"Static", W(text_), SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, placed,
                         u"标签");
     fit();
@@ -61,19 +71,16 @@ void Label::setText(std::u16string_view text) {
 }
 
 void Label::fit() {
-    HDC dc = GetDC(hwnd_);
-    if (dc == nullptr) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
-    HGDIOBJ old = SelectObject(dc, font_);
     SIZE size{0, 0};
-    GetTextExtentPoint32W(dc, W(text_), static_cast<int>(text_.size()), &size);
+    if (!GetTextExtentPoint32W(measure_, W(text_), static_cast<int>(text_.size()), &size)) {
+        throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
+    }
     if (lineHeight_ == 0) {
         // The font never changes: one line is as high as the first time.
         TEXTMETRICW metrics{};
-        GetTextMetricsW(dc, &metrics);
+        GetTextMetricsW(measure_, &metrics);
         lineHeight_ = metrics.tmHeight;
     }
-    SelectObject(dc, old);
-    ReleaseDC(hwnd_, dc);
 
     const Box b = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
     // placed_ is the label's size since it was created with it: a new text of
@@ -164,8 +171,10 @@ void Timer::stop() noexcept {
 
 // ---- Form ----
 
-Form::Form(HINSTANCE instance, const FormStyle& style) : instance_(instance), font_(style.font) {
+Form::Form(HINSTANCE instance, const FormStyle& style)
+    : instance_(instance), font_(style.font), measure_(style.font) {
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
+    if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
 
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;

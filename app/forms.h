@@ -41,6 +41,21 @@ private:
     HFONT font_;
 };
 
+// A memory device context with the form's font selected, in which labels
+// measure their texts: no window DC to get and release on every change.
+class MeasuringDC {
+public:
+    explicit MeasuringDC(HFONT font) noexcept;
+    ~MeasuringDC();
+    MeasuringDC(const MeasuringDC&) = delete;
+    MeasuringDC& operator=(const MeasuringDC&) = delete;
+    HDC get() const noexcept { return dc_; }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_ = nullptr;
+};
+
 class Label final : public TextControl {
 public:
     Label(Form& form, int id, Box placed, std::u16string_view text);
@@ -53,7 +68,7 @@ private:
     void fit();
 
     HWND hwnd_ = nullptr;
-    HFONT font_;
+    HDC measure_;
     Box placed_;  // where the layout put it, and then its current size
     int lineHeight_ = 0;
     Text text_;
@@ -131,6 +146,7 @@ public:
     HWND hwnd() const noexcept { return hwnd_; }
     HINSTANCE instance() const noexcept { return instance_; }
     HFONT font() const noexcept { return font_.get(); }
+    HDC measuringDC() const noexcept { return measure_.get(); }
 
     // The control that holds the keyboard focus when the window opens.
     void setInitialFocus(HWND control) noexcept { focus_ = control; }
@@ -149,6 +165,7 @@ private:
 
     HINSTANCE instance_;
     Font font_;
+    MeasuringDC measure_;
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
     HScrollBar* scrollBar_ = nullptr;
