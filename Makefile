@@ -1,7 +1,7 @@
 # Kavrelo: the two commands of the README, and a few more.
 #   make run    install what is missing, build, start Kavrelo under Wine
 #               (a headless demonstration under Xvfb when there is no display)
-#   make test   install what is missing, build both presets, run every test
+#   make test   install what is missing, build every preset, run every test
 .PHONY: run test setup native mingw32 demo fuzz soak bench clean
 
 setup:
