@@ -1,4 +1,5 @@
-// The command line of the reference programs, split by hand: CommandLineToArgvW
+// What the reference programs share: their window, their message loop, and
+// their command line, split by hand: CommandLineToArgvW
 // would bring shell32 into programs meant to load as little as possible.
 //   PROGRAM [X Y [CAPTION [decoy]]]
 // X Y: the window's top-left corner on the screen (default: the system's
@@ -40,4 +41,34 @@ inline FloorArgs ParseFloorArgs(const wchar_t* defaultCaption) {
     if (count >= 4) args.caption = words[3];
     if (count >= 5) args.decoy = std::wcscmp(words[4], L"decoy") == 0;
     return args;
+}
+
+// A top-level window of the tool window's styles and client size (427 x 206),
+// of a class registered here; nullptr when either fails.
+inline HWND CreateFloorWindow(HINSTANCE instance, const wchar_t* className, WNDPROC windowProc,
+                              const FloorArgs& args) {
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = windowProc;
+    cls.hInstance = instance;
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = className;
+    if (RegisterClassExW(&cls) == 0) return nullptr;
+
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    RECT rect{0, 0, 427, 206};
+    AdjustWindowRectEx(&rect, style, FALSE, 0);
+    return CreateWindowExW(0, className, args.caption, style, args.x, args.y, rect.right - rect.left,
+                           rect.bottom - rect.top, nullptr, nullptr, instance, nullptr);
+}
+
+// The plain message loop.
+inline int RunMessageLoop() {
+    MSG msg{};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
 }

@@ -23,29 +23,12 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const FloorArgs args = ParseFloorArgs(L"floor_bare");
 
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = WindowProc;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = L"FloorBare";
-    if (RegisterClassExW(&cls) == 0) return 1;
-
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
-    RECT rect{0, 0, 427, 206};
-    AdjustWindowRectEx(&rect, style, FALSE, 0);
-    HWND hwnd = CreateWindowExW(0, L"FloorBare", args.caption, style, args.x, args.y, rect.right - rect.left,
-                                rect.bottom - rect.top, nullptr, nullptr, instance, nullptr);
+    HWND hwnd = CreateFloorWindow(instance, L"FloorBare", WindowProc, args);
     if (hwnd == nullptr) return 1;
     if (!args.decoy && SetTimer(hwnd, 1, 100, nullptr) == 0) return 1;
 
     ShowWindow(hwnd, args.decoy ? SW_SHOWNOACTIVATE : showCommand);
     UpdateWindow(hwnd);
-    MSG msg{};
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    RunMessageLoop();
     return 0;
 }

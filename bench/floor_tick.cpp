@@ -6,6 +6,7 @@
 //   floor_tick.exe [X Y [CAPTION]]   (see floor_args.h)
 #include <windows.h>
 
+#include "app/form_font.h"
 #include "floor_args.h"
 
 namespace {
@@ -37,27 +38,11 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const FloorArgs args = ParseFloorArgs(L"floor_tick");
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = WindowProc;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = L"FloorTick";
-    if (RegisterClassExW(&cls) == 0) return 1;
-
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
-    RECT rect{0, 0, 427, 206};
-    AdjustWindowRectEx(&rect, style, FALSE, 0);
-    HWND hwnd = CreateWindowExW(0, L"FloorTick", args.caption, style, args.x, args.y,
-                                rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                                instance, nullptr);
+    HWND hwnd = CreateFloorWindow(instance, L"FloorTick", WindowProc, args);
     if (hwnd == nullptr) return 1;
 
     // The same font as the tool window's labels: 9 points, Chinese character set.
-    HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, L"SimSun");
+    HFONT font = kavrelo::CreateForm1Font();
     label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                             8, 8, 80, 12, hwnd, nullptr, instance, nullptr);
     if (label == nullptr) return 1;
@@ -66,11 +51,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);
-    MSG msg{};
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    RunMessageLoop();
     DeleteObject(font);
     return 0;
 }
