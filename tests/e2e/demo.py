@@ -98,11 +98,7 @@ def main():
         if probe.from_point(x, y)["hwnd"] != n:
             raise AssertionError("the point %d,%d is not over notepad's window" % (x, y))
         tool.wait_text(h.ID_LABEL2, h.handle_text(n))
-        h.keydown("F1")
-        try:
-            tool.wait_text(h.ID_LABEL3, h.handle_text(n))
-        finally:
-            h.keyup("F1")
+        tool.capture_with_f1(n)
         say("pointed at notepad and held F1: Label3 shows %s, notepad's handle" % tool.text(h.ID_LABEL3))
         shot_opaque = h.screenshot("3-captured")
 

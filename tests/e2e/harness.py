@@ -539,6 +539,15 @@ class Tool:
         except Timeout:
             raise Timeout("control %d shows %r, expected %r" % (ctrl_id, self.text(ctrl_id), expected))
 
+    def capture_with_f1(self, hwnd, timeout=DEADLINE):
+        """Holds F1 until Label3 shows hwnd's handle text, then lets it go;
+        returns Label3 as the probe sees it."""
+        keydown("F1")
+        try:
+            return self.wait_text(ID_LABEL3, handle_text(hwnd), timeout=timeout)
+        finally:
+            keyup("F1")
+
     def screen_point(self, x, y):
         return client_to_screen(self.info(), x, y)
 

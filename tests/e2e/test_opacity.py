@@ -87,11 +87,7 @@ class Opacity(h.WineTestCase):
             h.screenshot("opacity-capture-failed")
             self.fail("the window at %d,%d is %r (%r), not %d" % (x, y, seen, self.probe.info(seen["hwnd"])["caption"], hwnd))
         self.tool.wait_text(h.ID_LABEL2, h.handle_text(hwnd))
-        h.keydown("F1")
-        try:
-            self.tool.wait_text(h.ID_LABEL3, h.handle_text(hwnd))
-        finally:
-            h.keyup("F1")
+        self.tool.capture_with_f1(hwnd)
 
     def empty_client_point(self, hwnd, dx, dy):
         c = self.probe.info(hwnd)["client"]

@@ -94,11 +94,7 @@ class Tracking(h.WineTestCase):
         self.expect_label2_for(bx, by, self.target.button)
         before = self.tool.child(h.ID_LABEL3)
         self.assertEqual(before["text"], "未设置窗口")
-        h.keydown("F1")
-        try:
-            label3 = self.tool.wait_text(h.ID_LABEL3, h.handle_text(self.target.button))
-        finally:
-            h.keyup("F1")
+        label3 = self.tool.capture_with_f1(self.target.button)
         # Label3 resizes to the new text, left edge fixed.
         self.assertEqual(label3["rect"]["left"], before["rect"]["left"])
         self.assertEqual(label3["rect"]["width"], label3["measured"]["width"])

@@ -267,11 +267,7 @@ class ToolCase(h.WineTestCase):
     def capture_at(self, x, y):
         """Pointer there, F1 down until Label3 shows the window, F1 up."""
         seen = self.point_at(x, y)
-        h.keydown("F1")
-        try:
-            self.tool.wait_text(h.ID_LABEL3, h.handle_text(seen))
-        finally:
-            h.keyup("F1")
+        self.tool.capture_with_f1(seen)
         return seen
 
     def focus_tool(self):

@@ -281,11 +281,7 @@ class Soak:
     def capture(self):
         kind, point = self.rng.choice(self.candidates())
         seen = self.point_at(*point)
-        h.keydown("F1")
-        try:
-            self.tool.wait_text(h.ID_LABEL3, h.handle_text(seen))
-        finally:
-            h.keyup("F1")
+        self.tool.capture_with_f1(seen)
         self.captured = seen
         self.fresh_capture = True
         self.trace.append("capture %s at %d,%d" % (kind, point[0], point[1]))
@@ -325,11 +321,7 @@ class Soak:
             info = self.probe.info(t.hwnd)
             c = info["client"]
             seen = self.point_at(c["x"] + 300, c["y"] + 180)
-            h.keydown("F1")
-            try:
-                self.tool.wait_text(h.ID_LABEL3, h.handle_text(seen))
-            finally:
-                h.keyup("F1")
+            self.tool.capture_with_f1(seen)
             self.captured = seen
             self.fresh_capture = True
             self.counts["captures"] += 1
