@@ -7,8 +7,8 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-  g++-mingw-w64-i686
-  wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  wine wine32:i386 wine64
   xvfb xdotool x11-utils x11-apps xauth xcompmgr imagemagick fonts-wqy-microhei
   locales python3 python3-pefile icoutils
   util-linux procps
