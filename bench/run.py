@@ -314,13 +314,36 @@ def dark_count(green):
 
 # ---- Wine --------------------------------------------------------------------
 
+def wine_arch():
+    """i686 (32-bit Wine) or x86_64 (wine64): KAVRELO_WINE_ARCH, else what
+    scripts/wine-arch picks for this machine."""
+    arch = os.environ.get("KAVRELO_WINE_ARCH")
+    if not arch:
+        r = subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-arch")], capture_output=True,
+                           text=True, stdin=subprocess.DEVNULL)
+        if r.returncode != 0:
+            raise BenchError(r.stderr.strip() or "scripts/wine-arch failed")
+        arch = r.stdout.strip()
+    return arch
+
+
 class Wine:
     """The benchmarks' own Wine prefix and its server."""
 
-    def __init__(self, prefix):
+    def __init__(self, prefix, arch):
         self.prefix = prefix
+        self.arch = arch
         env = dict(os.environ)
-        env.update(WINEPREFIX=prefix, WINEARCH="win32", KAVRELO_WINEPREFIX=prefix)
+        env.update(WINEPREFIX=prefix, KAVRELO_WINEPREFIX=prefix, KAVRELO_WINE_ARCH=arch)
+        if arch == "x86_64":
+            # As scripts/wine-run: /usr/bin/wine would pick the 32-bit loader.
+            self.loader = "/usr/lib/wine/wine64"
+            env.update(WINEARCH="win64", WINELOADER=self.loader, WINESERVER="/usr/lib/wine/wineserver64")
+        else:
+            self.loader = "wine"
+            env["WINEARCH"] = "win32"
+            env.pop("WINELOADER", None)
+            env.pop("WINESERVER", None)
         env.setdefault("WINEDEBUG", "-all")
         env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
         # The same locale as scripts/wine-run.
@@ -361,7 +384,7 @@ class Wine:
     def start(self, exe, *args):
         # wine itself, not through wine-run: the script's own start-up (a
         # shell, locale -a, wineserver -p) would be counted otherwise.
-        return spawn(["wine", exe] + [str(a) for a in args], env=self.env)
+        return spawn([self.loader, exe] + [str(a) for a in args], env=self.env)
 
     def shutdown(self):
         if self.server_pid is None:
@@ -410,7 +433,7 @@ class Programs:
         }
         for path in self.exe.values():
             if not os.path.isfile(path):
-                raise BenchError("%s is missing: build the mingw32 preset first" % path)
+                raise BenchError("%s is missing: build it first (make windows)" % path)
 
     def start(self, wine, key, decoy=False):
         exe = self.exe["bare" if decoy else key]
@@ -637,6 +660,9 @@ def render(opts, idle, start, exe_facts, floor_facts, core):
         "%d start-up run(s); medians." % (opts.runs, opts.duration,
                                           "one at a time" if opts.alone else "side by side",
                                           opts.startup_runs))
+    add("Build measured: %s (%s), under %s." % (
+        opts.arch, os.path.relpath(opts.bin_dir, REPO) if opts.bin_dir.startswith(REPO) else opts.bin_dir,
+        "wine64" if opts.arch == "x86_64" else "32-bit Wine"))
     if opts.kavrelo_exe:
         add("Kavrelo measured from " + os.path.basename(opts.kavrelo_exe))
     add("")
@@ -725,10 +751,11 @@ def parse_args(argv):
     p.add_argument("--window-timeout", type=float, default=60.0)
     p.add_argument("--smoke", action="store_true",
                    help="a few seconds of everything, for CI: fails only when something cannot be measured")
-    p.add_argument("--bin-dir", default=os.path.join(REPO, "build", "mingw32", "bin"))
+    p.add_argument("--bin-dir", help="the Windows programs (default: the bin folder of the build that "
+                                     "runs here, build/mingw32 or build/mingw64)")
     p.add_argument("--native-bin-dir", default=os.path.join(REPO, "build", "native", "bin"))
-    p.add_argument("--work-dir", default=os.path.join(REPO, "build", "mingw32", "bench"),
-                   help="the Wine prefix and scratch files go here")
+    p.add_argument("--work-dir", help="the Wine prefix and scratch files go here (default: bench/ in the "
+                                      "build of --bin-dir)")
     p.add_argument("--alone", action="store_true",
                    help="run the programs one at a time (with decoy windows), which attributes the Wine "
                         "server's CPU to each; four times as long")
@@ -770,9 +797,15 @@ def main(argv):
         signal.signal(sig, _on_signal)
     if not os.environ.get("DISPLAY"):
         raise BenchError("no X display: run through bench/run or scripts/with-display")
+    arch = opts.arch = wine_arch()
+    if opts.bin_dir is None:
+        opts.bin_dir = os.path.join(REPO, "build", "mingw64" if arch == "x86_64" else "mingw32", "bin")
+    if opts.work_dir is None:
+        opts.work_dir = os.path.join(os.path.dirname(os.path.abspath(opts.bin_dir)), "bench")
+    log("measuring the %s build (%s) under %s" % (arch, opts.bin_dir, "wine64" if arch == "x86_64" else "32-bit Wine"))
     os.makedirs(opts.work_dir, exist_ok=True)
     programs = Programs(opts.bin_dir, opts.kavrelo_exe)
-    wine = Wine(os.path.join(os.path.abspath(opts.work_dir), "wineprefix"))
+    wine = Wine(os.path.join(os.path.abspath(opts.work_dir), "wineprefix"), arch)
     # One benchmark at a time on this prefix.
     lock = open(os.path.join(opts.work_dir, "bench.lock"), "w")
     import fcntl

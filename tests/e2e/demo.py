@@ -22,6 +22,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness as h  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 
@@ -43,12 +46,13 @@ def setup_env(exe, out):
         "KAVRELO_PROBE": os.path.join(bin_dir, "probe.exe"),
         "KAVRELO_TARGET": os.path.join(bin_dir, "target.exe"),
         "KAVRELO_WINE_RUN": os.path.join(REPO, "scripts", "wine-run"),
-        "KAVRELO_WINEPREFIX": os.path.join(REPO, "build", "wineprefix-demo"),
+        # Each architecture needs a prefix of its own (scripts/wine-run).
+        "KAVRELO_WINEPREFIX": os.path.join(REPO, "build", "wineprefix-demo-" + h.wine_arch()),
         "KAVRELO_E2E_OUT": os.path.abspath(out),
     }
     for name in ("KAVRELO_EXE", "KAVRELO_PROBE", "KAVRELO_TARGET", "KAVRELO_WINE_RUN"):
         if not os.path.exists(env[name]):
-            sys.exit("demo: %s not found (build the mingw32 preset first)" % env[name])
+            sys.exit("demo: %s not found (build it first: make windows)" % env[name])
     os.environ.update(env)
     os.makedirs(env["KAVRELO_E2E_OUT"], exist_ok=True)
 
@@ -61,9 +65,6 @@ def main():
     if not os.environ.get("DISPLAY"):
         sys.exit("demo: no X display (run it through scripts/with-display)")
     setup_env(args.exe, args.out)
-
-    sys.path.insert(0, HERE)
-    import harness as h
 
     say("Wine prefix", os.environ["KAVRELO_WINEPREFIX"], "(created on first use: 10-20 s)")
     h.shutdown_wine()

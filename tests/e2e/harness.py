@@ -152,6 +152,26 @@ for _sig in (signal.SIGTERM, signal.SIGHUP):
     signal.signal(_sig, _on_signal)
 
 
+def wine_arch():
+    """The architecture of the Windows programs run here, and of the Wine that
+    runs them: KAVRELO_WINE_ARCH (CTest sets it to the build's), else what
+    scripts/wine-arch picks for this machine (which then goes into the
+    environment, for scripts/wine-run)."""
+    arch = os.environ.get("KAVRELO_WINE_ARCH")
+    if not arch:
+        r = subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-arch")], capture_output=True,
+                           text=True, stdin=subprocess.DEVNULL)
+        if r.returncode != 0:
+            raise AssertionError(r.stderr.strip() or "scripts/wine-arch failed")
+        arch = os.environ["KAVRELO_WINE_ARCH"] = r.stdout.strip()
+    return arch
+
+
+def windows_bin_dir():
+    """The bin folder of the Windows build whose programs run here."""
+    return os.path.join(REPO, "build", "mingw64" if wine_arch() == "x86_64" else "mingw32", "bin")
+
+
 def wine_env():
     env = dict(os.environ)
     env.setdefault("WINEDEBUG", "-all")

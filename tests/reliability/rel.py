@@ -31,14 +31,14 @@ ARROW = BAR_H
 
 def defaults():
     """Fills in the environment for a run outside CTest."""
-    bin_dir = os.path.join(REPO, "build", "mingw32", "bin")
+    bin_dir = h.windows_bin_dir()
     for name, value in (("KAVRELO_EXE", os.path.join(bin_dir, "Kavrelo.exe")),
                         ("KAVRELO_PROBE", os.path.join(bin_dir, "probe.exe")),
                         ("KAVRELO_TARGET", os.path.join(bin_dir, "target.exe")),
                         ("KAVRELO_RELHELPER", os.path.join(bin_dir, "relhelper.exe")),
                         ("KAVRELO_HANG_TARGET", os.path.join(bin_dir, "hang_target.exe")),
                         ("KAVRELO_WINE_RUN", os.path.join(REPO, "scripts", "wine-run")),
-                        ("KAVRELO_WINEPREFIX", os.path.join(REPO, "build", "wineprefix-soak")),
+                        ("KAVRELO_WINEPREFIX", os.path.join(REPO, "build", "wineprefix-soak-" + h.wine_arch())),
                         ("KAVRELO_E2E_OUT", os.path.join(REPO, "build", "soak-output"))):
         os.environ.setdefault(name, value)
 

@@ -1,9 +1,31 @@
 cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
-# Fails when the executable imports any of the operations it binds by name at
-# run time, or any DLL that is not part of Windows.
+# Reads the executable without running it:
+#   cmake -DOBJDUMP=... -DEXE=... -DFORMAT=pei-i386 [-DMAX_BYTES=N] -P check_imports.cmake
+# Fails unless it is a Windows GUI program of the expected format (pei-i386
+# for 32-bit Windows, pei-x86-64 for 64-bit), no larger than MAX_BYTES, and
+# when it imports any of the operations it binds by name at run time, any DLL
+# that is not part of Windows, or anything that Windows XP lacks.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
+endif()
+
+if(NOT dump MATCHES "file format ([^\r\n]+)")
+  message(FATAL_ERROR "objdump names no file format for ${EXE}")
+endif()
+if(NOT CMAKE_MATCH_1 STREQUAL FORMAT)
+  message(FATAL_ERROR "${EXE} is ${CMAKE_MATCH_1}, not ${FORMAT}")
+endif()
+# 2 is IMAGE_SUBSYSTEM_WINDOWS_GUI: no console window opens with the program.
+if(NOT dump MATCHES "Subsystem[ \t]+0+2[ \t]")
+  message(FATAL_ERROR "${EXE} is not a Windows GUI program")
+endif()
+if(MAX_BYTES)
+  file(SIZE ${EXE} size)
+  if(size GREATER MAX_BYTES)
+    message(FATAL_ERROR "${EXE} is ${size} bytes, more than ${MAX_BYTES}")
+  endif()
+  message(STATUS "${size} bytes (at most ${MAX_BYTES})")
 endif()
 
 set(bound GetCursorPos WindowFromPoint GetKeyState GetWindowLongA SetWindowLongA
