@@ -4,6 +4,7 @@
 #include <string>
 
 #include "error.h"
+#include "handle_text.h"
 #include "user32.h"
 
 namespace kavrelo {
@@ -60,11 +61,25 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
     ws.WindowFromPoint(p.x, p.y);
     EXPECT_GE(ws.GetKeyState(kVkF1), 0) << "F1 is not held during the tests";
 
-    // A window of our own to style: its extended style and alpha as set.
-    HWND window = CreateWindowExW(0, L"Static", L"probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    // A window of our own to style: its extended style and alpha as set. It
+    // is found the way the program finds its target: under a point, then
+    // through its handle text, from which each call converts it back (in a
+    // 64-bit build too, where a window handle is the sign extension of its
+    // 32-bit value).
+    // (SS_NOTIFY: a static control without it is transparent to hit tests.)
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, L"Static", L"probe", WS_POPUP | WS_VISIBLE | SS_NOTIFY,
+                                  40, 40, 30, 30, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
-    const Handle h = static_cast<Handle>(reinterpret_cast<INT_PTR>(window));
+    // The window shows once the system has mapped it: wait for that.
+    Handle found = 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        found = ws.WindowFromPoint(55, 55);
+        if (reinterpret_cast<HWND>(static_cast<INT_PTR>(found)) == window) break;
+    }
+    ASSERT_EQ(reinterpret_cast<HWND>(static_cast<INT_PTR>(found)), window) << "handle " << found;
+    const Handle h = HandleFromText(DecimalText(found).view());
     const std::int32_t style = ws.GetWindowLongA(h, kGwlExStyle);
     EXPECT_EQ(style, GetWindowLongW(window, GWL_EXSTYLE));
     ws.SetWindowLongA(h, kGwlExStyle, style | kWsExLayered);
