@@ -55,5 +55,11 @@ SOAK_MINUTES ?= 10
 soak: windows
 	/usr/bin/python3 tests/reliability/soak.py --minutes $(SOAK_MINUTES)
 
+# The release (README, "Release"): build/dist/Kavrelo-<version>-win32.zip and
+# SHA256SUMS, built twice in two folders to prove that they are reproducible.
+.PHONY: dist
+dist: setup
+	/usr/bin/python3 scripts/dist
+
 clean:
 	rm -rf build

@@ -3,6 +3,7 @@
 #include "behaviours.h"
 #include "form1_ids.h"
 #include "form_font.h"
+#include "kavrelo_version.h"
 
 namespace kavrelo {
 
@@ -27,7 +28,7 @@ const char16_t kNoTarget[] = u"未设置窗口";
 const char16_t kInstruction[] = u"请将鼠标移至欲调整的窗口上，按F1后调整滚动条。";
 // The mark at the right end of the bar: its maximum.
 const char16_t kBarEnd[] = u"255";
-const char16_t kVersion[] = u"版本：1.0";
+const char16_t kVersion[] = u"版本：" KAVRELO_VERSION_SHOWN;
 const char16_t kNotice[] =
     u"声明：本软件仅用作交流使用，禁止用于其他用途，若因使用不当造成的一切后果自负。\r\n"
     u"邮箱：kavrelo@example.com\r\n"
