@@ -11,6 +11,15 @@ namespace {
 
 const wchar_t kFormClass[] = L"KavreloForm";
 
+// The text box's window class. A test build (Kavrelo-brokencreate) names one
+// that does not exist, so that the text box cannot be created once the form's
+// window and the controls before it exist.
+#ifdef KAVRELO_MISSING_EDIT_CLASS
+const wchar_t kEditClass[] = L"KavreloNoSuchEditClass";
+#else
+const wchar_t kEditClass[] = L"Edit";
+#endif
+
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
 
@@ -36,8 +45,17 @@ void ShowError(HWND owner, int number, std::u16string_view text, bool ending) {
     ErrorText message;
     message << u"运行时错误 " << DecimalText(number).view() << u"：\r\n\r\n" << text;
     if (ending) message << u"\r\n\r\n程序将退出。";
+
+    // The box's modal loop ends as soon as it meets a WM_QUIT, and the box
+    // with it, before anyone could read it. Whoever asked this thread to quit
+    // can wait until the user has dismissed the report: take a pending
+    // WM_QUIT out now and post it again, with its exit code, afterwards. (The
+    // form posts none from its own tear-down; this holds for any caller.)
+    MSG quit{};
+    const bool quitPending = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
     // The terminator: ErrorText's buffer starts zeroed and never fills up.
     MessageBoxW(owner, W(message.view()), L"Kavrelo", MB_OK | MB_ICONERROR);
+    if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
 }
 
 // ---- Label ----
@@ -93,7 +111,7 @@ void Label::fit() {
 // ---- HScrollBar ----
 
 HScrollBar::HScrollBar(Form& form, int id, Box placed, Range range)
-    : range_(range), value_(range.min) {
+    : form_(&form), range_(range), value_(range.min) {
     hwnd_ = CreateChild(form, id, L"ScrollBar", L"", SBS_HORZ | WS_TABSTOP, 0, placed, u"滚动条");
     SCROLLINFO info{};
     info.cbSize = sizeof info;
@@ -103,6 +121,11 @@ HScrollBar::HScrollBar(Form& form, int id, Box placed, Range range)
     info.nPos = value_;
     SetScrollInfo(hwnd_, SB_CTL, &info, TRUE);
     form.addScrollBar(*this);
+}
+
+// Its window goes with the form's.
+HScrollBar::~HScrollBar() {
+    if (form_ != nullptr) form_->removeScrollBar(*this);
 }
 
 bool HScrollBar::scrolled(int code) {
@@ -148,7 +171,7 @@ void HScrollBar::followThumbWithCaret() {
 // ---- TextBox ----
 
 TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
-    hwnd_ = CreateChild(form, id, L"Edit", W(text),
+    hwnd_ = CreateChild(form, id, kEditClass, W(text),
                         ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_TABSTOP,
                         WS_EX_CLIENTEDGE, placed, u"文本框");
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);  // no limit beyond the control's own
@@ -156,16 +179,21 @@ TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
 
 // ---- Timer ----
 
-Timer::Timer(Form& form, UINT_PTR id, UINT intervalMs) : form_(form), id_(id) {
+Timer::Timer(Form& form, UINT_PTR id, UINT intervalMs) : form_(&form), id_(id) {
     if (SetTimer(form.hwnd(), id, intervalMs, nullptr) == 0) RaiseCreateFailed(u"计时器");
     running_ = true;
     form.addTimer(*this);
 }
 
-Timer::~Timer() { stop(); }
+Timer::~Timer() {
+    stop();
+    if (form_ != nullptr) form_->removeTimer(*this);
+}
 
 void Timer::stop() noexcept {
-    if (running_ && form_.hwnd() != nullptr) KillTimer(form_.hwnd(), id_);
+    // A window's timers end with it: without the form or its window there is
+    // nothing to kill.
+    if (running_ && form_ != nullptr && form_->hwnd() != nullptr) KillTimer(form_->hwnd(), id_);
     running_ = false;
 }
 
@@ -178,6 +206,8 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
 
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
+    static_assert(noexcept(WindowProc(HWND{}, UINT{}, WPARAM{}, LPARAM{})),
+                  "no exception may unwind through user32's frames");
     cls.lpfnWndProc = &Form::WindowProc;
     cls.hInstance = instance;
     cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -232,13 +262,40 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
 }
 
 Form::~Form() {
+    // The window first (WM_DESTROY stops the timer, if it is still there),
+    // then the scroll bar and the timer that outlive the form forget it.
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+    if (timer_ != nullptr) timer_->form_ = nullptr;
+    if (scrollBar_ != nullptr) scrollBar_->form_ = nullptr;
+}
+
+void Form::addScrollBar(HScrollBar& bar) noexcept {
+    if (scrollBar_ != nullptr && scrollBar_ != &bar) scrollBar_->form_ = nullptr;
+    scrollBar_ = &bar;
+}
+
+void Form::removeScrollBar(HScrollBar& bar) noexcept {
+    if (scrollBar_ == &bar) scrollBar_ = nullptr;
+}
+
+void Form::addTimer(Timer& timer) noexcept {
+    if (timer_ != nullptr && timer_ != &timer) {
+        timer_->stop();
+        timer_->form_ = nullptr;
+    }
+    timer_ = &timer;
+}
+
+void Form::removeTimer(Timer& timer) noexcept {
+    if (timer_ == &timer) timer_ = nullptr;
 }
 
 int Form::run(int showCommand) {
+    if (hwnd_ == nullptr) return exitCode_;
     ShowWindow(hwnd_, showCommand);
     UpdateWindow(hwnd_);
     MSG msg{};
+    looping_ = true;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         // Escape has no function here. A multi-line edit box in a window with
         // dialog keyboard handling would take it as a request to close the
@@ -250,10 +307,11 @@ int Form::run(int showCommand) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    looping_ = false;
     return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : exitCode_;
 }
 
-LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     if (msg == WM_NCCREATE) {
         auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         form->hwnd_ = hwnd;
@@ -261,10 +319,10 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (form == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-    return form->handle(msg, wp, lp);
+    return form->handle(hwnd, msg, wp, lp);
 }
 
-LRESULT Form::handle(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_TIMER:
             if (timer_ != nullptr && wp == timer_->id()) raise(timer_->Tick);
@@ -282,7 +340,7 @@ LRESULT Form::handle(UINT msg, WPARAM wp, LPARAM lp) {
             // give the focus back to it when this one is activated again.
             if (LOWORD(wp) == WA_INACTIVE) {
                 HWND focused = GetFocus();
-                if (focused != nullptr && IsChild(hwnd_, focused)) focus_ = focused;
+                if (focused != nullptr && IsChild(hwnd, focused)) focus_ = focused;
                 return 0;
             }
             if (focus_ != nullptr && IsWindow(focus_)) {
@@ -302,15 +360,22 @@ LRESULT Form::handle(UINT msg, WPARAM wp, LPARAM lp) {
 
         case WM_DESTROY:
             if (timer_ != nullptr) timer_->stop();
-            PostQuitMessage(exitCode_);
+            // WM_QUIT asks run()'s message loop to end, and nothing else may
+            // receive it. A window destroyed outside that loop (by ~Form when
+            // building the tool window failed, or after a GetMessageW error)
+            // posts none: nobody would wait for it, and the next modal loop of
+            // the thread would take it instead (the error box, closing at once).
+            if (looping_) PostQuitMessage(exitCode_);
             return 0;
 
         case WM_NCDESTROY:
-            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+            // The window's last message. The form lets go of it, but its
+            // default processing still needs the window itself.
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             break;
     }
-    return DefWindowProcW(hwnd_, msg, wp, lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void Form::raise(const Event& handler) {

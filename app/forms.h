@@ -3,6 +3,10 @@
 // multi-line text box and a timer. Events run one at a time on the UI thread;
 // an error that escapes an event handler is reported to the user and ends the
 // program.
+//
+// A form and the scroll bar and timer it raises events for know each other
+// until either goes: whichever is destroyed first, the other forgets it, so
+// that they may be torn down in any order.
 #pragma once
 
 #include <windows.h>
@@ -80,6 +84,9 @@ public:
         int min, max, smallChange, largeChange;
     };
     HScrollBar(Form& form, int id, Box placed, Range range);
+    ~HScrollBar() override;
+    HScrollBar(const HScrollBar&) = delete;
+    HScrollBar& operator=(const HScrollBar&) = delete;
 
     std::int16_t value() const override { return static_cast<std::int16_t>(value_); }
     HWND hwnd() const noexcept { return hwnd_; }
@@ -91,8 +98,10 @@ public:
     bool scrolled(int code);
 
 private:
+    friend class Form;
     void followThumbWithCaret();
 
+    Form* form_;  // null once the form is gone
     HWND hwnd_ = nullptr;
     Range range_;
     int value_;
@@ -114,6 +123,7 @@ public:
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
+    // Stops the ticks; also once the form or its window is gone.
     void stop() noexcept;
     UINT_PTR id() const noexcept { return id_; }
 
@@ -121,7 +131,9 @@ public:
     Event Tick;
 
 private:
-    Form& form_;
+    friend class Form;
+
+    Form* form_;  // null once the form is gone
     UINT_PTR id_;
     bool running_ = false;
 };
@@ -133,7 +145,8 @@ struct FormStyle {
     HFONT font;  // owned by the form from then on
 };
 
-// Shows an error in the program's language, owned by the given window.
+// Shows an error in the program's language, owned by the given window, until
+// the user dismisses it; a pending WM_QUIT waits until then.
 void ShowError(HWND owner, int number, std::u16string_view text, bool ending);
 
 class Form {
@@ -150,16 +163,25 @@ public:
 
     // The control that holds the keyboard focus when the window opens.
     void setInitialFocus(HWND control) noexcept { focus_ = control; }
-    void addScrollBar(HScrollBar& bar) noexcept { scrollBar_ = &bar; }
-    void addTimer(Timer& timer) noexcept { timer_ = &timer; }
+    // The scroll bar and the timer whose events the form raises, one of each:
+    // one added replaces (and detaches) the one before. Each removes itself
+    // when it is destroyed.
+    void addScrollBar(HScrollBar& bar) noexcept;
+    void removeScrollBar(HScrollBar& bar) noexcept;
+    void addTimer(Timer& timer) noexcept;
+    void removeTimer(Timer& timer) noexcept;
 
     // Shows the window and runs the message loop until the window is closed;
-    // returns the program's exit code.
+    // returns the program's exit code. Returns at once when the window is
+    // already gone.
     int run(int showCommand);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    // Lets no exception out: one that escaped would have to unwind through
+    // user32's frames, which the i686 build cannot do. noexcept states it, and
+    // ends the program (std::terminate) should one ever try.
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
+    LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     void raise(const Event& handler);
     void reportUntrapped(const char16_t* text, int number);
 
@@ -171,6 +193,7 @@ private:
     HScrollBar* scrollBar_ = nullptr;
     Timer* timer_ = nullptr;
     bool inEvent_ = false;
+    bool looping_ = false;  // run() is in its message loop
     int exitCode_ = 0;
 };
 

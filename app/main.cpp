@@ -24,6 +24,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         kavrelo::Form1 form(instance, windowSystem);
         return form.run(showCommand);
     } catch (const kavrelo::Error& e) {
+        // Building the tool window failed (a control or the timer could not
+        // be created): what had been built is gone, the window with it, and
+        // the report has no owner. It stays until the user dismisses it: the
+        // form posts no WM_QUIT when its window is destroyed outside its
+        // message loop, and ShowError holds back any that is pending.
         kavrelo::ShowError(nullptr, e.number(), e.text(), true);
         return kavrelo::kExitUntrappedError;
     }

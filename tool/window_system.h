@@ -22,6 +22,17 @@ constexpr std::int32_t kGwlExStyle = -20;
 constexpr std::int32_t kWsExLayered = 0x80000;
 constexpr std::uint32_t kLwaAlpha = 2;
 
+// Where the Windows headers have been seen (winuser.h defines _WINUSER_ in
+// both the Windows SDK and MinGW-w64), the constants must be the SDK's. With
+// _WIN32_WINNT below 0x0500, WS_EX_LAYERED and LWA_ALPHA are not declared and
+// this fails to compile.
+#ifdef _WINUSER_
+static_assert(kVkF1 == VK_F1, "kVkF1 must be VK_F1");
+static_assert(kGwlExStyle == GWL_EXSTYLE, "kGwlExStyle must be GWL_EXSTYLE");
+static_assert(kWsExLayered == WS_EX_LAYERED, "kWsExLayered must be WS_EX_LAYERED");
+static_assert(kLwaAlpha == LWA_ALPHA, "kLwaAlpha must be LWA_ALPHA");
+#endif
+
 class WindowSystem {
 public:
     virtual ~WindowSystem() = default;

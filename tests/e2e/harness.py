@@ -12,6 +12,7 @@ Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_TARGET          target.exe
   KAVRELO_EXE             Kavrelo.exe
   KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
+  KAVRELO_BROKENCREATE_EXE  Kavrelo-brokencreate.exe (optional)
   KAVRELO_E2E_OUT         folder for screenshots and logs
   KAVRELO_WINE_VERSION    the Windows version the prefix reports (winxp, win7,
                           win10); Wine's default when unset

@@ -1,6 +1,13 @@
-"""An untrapped error in the tick handler (a build that cannot bind
+"""Errors reported to the user.
+
+An untrapped error in the tick handler (a build that cannot bind
 GetCursorPos): one message box owned by the tool window names the error in
-Chinese; once it is dismissed the process ends with a non-zero exit code."""
+Chinese; once it is dismissed the process ends with a non-zero exit code.
+
+An error while the tool window is being built (a build whose text box cannot
+be created, after the tool window and the controls before it exist): the
+report names what failed, in Chinese, and stays up until it is dismissed; the
+process then ends with the exit code of an untrapped error."""
 
 import re
 
@@ -41,6 +48,55 @@ class BrokenBinding(h.WineTestCase):
         code = h.wait_exit(tool.proc, timeout=10)
         h.log("exit code", code)
         self.assertNotEqual(code, 0)
+        self.assertFalse(self.probe.exists(box["hwnd"]))
+
+
+# The exit code of a run ended by an untrapped error (kExitUntrappedError).
+EXIT_UNTRAPPED_ERROR = 2
+
+
+class BrokenCreation(h.WineTestCase):
+    def test_error_box_stays_until_dismissed(self):
+        exe = h.env_path("KAVRELO_BROKENCREATE_EXE")
+        h.mousemove(1270, 790)
+        proc = h.start(exe)
+        self.addCleanup(h.stop, proc)
+
+        def the_box():
+            if proc.poll() is not None:
+                raise AssertionError("the program ended (exit code %r) with no report on the screen"
+                                     % proc.returncode)
+            return [w for w in self.probe.find(cls=h.DIALOG_CLASS, title=h.KAVRELO_CAPTION)
+                    if w["visible"]]
+        boxes = h.poll(the_box, what="the error box", timeout=max(h.DEADLINE, 30))
+        self.assertEqual(len(boxes), 1)
+        box = self.probe.info(boxes[0]["hwnd"])
+        statics = [c["text"] for c in box["children"] if c["class"].lower() == "static" and c["text"]]
+        message = "\n".join(statics)
+        h.log("message box text:", repr(message))
+        # The error number of a window or control that cannot be created, what
+        # failed (the text box), and that the program will end.
+        self.assertIn("运行时错误 7", message)
+        self.assertIn("无法创建文本框", message)
+        self.assertIn("程序将退出", message)
+        # Nothing half-built is left: the tool window is gone (it was never
+        # shown), and the report has no owner.
+        self.assertEqual(h.tool_windows(self.probe), [])
+        self.assertEqual(box["owner"], 0)
+        h.screenshot("brokencreate-message")
+
+        # It stays until the user dismisses it, and so does the process.
+        def still_up():
+            info = self.probe.info(box["hwnd"])
+            return proc.poll() is None and "error" not in info and info["visible"]
+        h.stays(still_up, 3.0, what="the error box on the screen")
+
+        buttons = [c for c in box["children"] if c["class"].lower() == "button"]
+        self.assertEqual(len(buttons), 1, "one button: %r" % [b["text"] for b in buttons])
+        h.click(*h.child_center(self.probe.info(box["hwnd"]), buttons[0]))
+        code = h.wait_exit(proc, timeout=10)
+        h.log("exit code", code)
+        self.assertEqual(code, EXIT_UNTRAPPED_ERROR)
         self.assertFalse(self.probe.exists(box["hwnd"]))
 
 

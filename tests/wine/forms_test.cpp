@@ -1,0 +1,341 @@
+// The form layer (app/forms.*) with real windows, under Windows or Wine: the
+// default processing of a window's last message, WM_QUIT and the error box,
+// and the tear-down of a form and its timer and scroll bar in either order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "error.h"
+#include "form_font.h"
+#include "forms.h"
+
+namespace kavrelo {
+namespace {
+
+// ---- helpers ----
+
+// A fault that nothing handles ends the test program at once, with its
+// exception code, rather than starting Wine's debugger, which would wait for
+// a user until the test times out.
+LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* e) {
+    std::fprintf(stderr, "unhandled exception 0x%08lx at %p\n",
+                 static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode),
+                 e->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+const LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = SetUnhandledExceptionFilter(&EndOnUnhandledException);
+
+FormStyle TestStyle() { return FormStyle{u"KavreloFormsTest", 200, 100, 0, CreateForm1Font()}; }
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+// Takes a pending WM_QUIT out of this thread's queue; its exit code, or -1
+// when there was none.
+int TakeQuit() {
+    MSG msg{};
+    if (!PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return -1;
+    return static_cast<int>(msg.wParam);
+}
+
+// One object in pages of its own, which are taken away when it is destroyed:
+// any later use of it, a read included, faults instead of passing unseen.
+template <typename T>
+class Guarded {
+public:
+    Guarded() : pages_(VirtualAlloc(nullptr, sizeof(T), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)) {
+        if (pages_ == nullptr) throw std::bad_alloc();
+    }
+    Guarded(const Guarded&) = delete;
+    Guarded& operator=(const Guarded&) = delete;
+    ~Guarded() {
+        if (alive_) get().~T();
+        VirtualFree(pages_, 0, MEM_RELEASE);
+    }
+
+    template <typename... Args>
+    T& emplace(Args&&... args) {
+        T* object = new (pages_) T(std::forward<Args>(args)...);
+        alive_ = true;
+        return *object;
+    }
+    T& get() { return *std::launder(static_cast<T*>(pages_)); }
+    // Destroys the object; its pages stay reserved, so that nothing else
+    // takes their place, but can no longer be read or written.
+    void destroy() {
+        get().~T();
+        alive_ = false;
+        VirtualFree(pages_, sizeof(T), MEM_DECOMMIT);
+    }
+
+private:
+    void* pages_;
+    bool alive_ = false;
+};
+
+// Counts the access violations raised in this process while it exists, also
+// those that a frame-based handler (Wine's around user callbacks, say) would
+// take and hide: a vectored handler sees every exception first.
+class AccessViolations {
+public:
+    AccessViolations() : handler_(AddVectoredExceptionHandler(1, &AccessViolations::Seen)) {
+        count_ = 0;
+    }
+    ~AccessViolations() { RemoveVectoredExceptionHandler(handler_); }
+    AccessViolations(const AccessViolations&) = delete;
+    AccessViolations& operator=(const AccessViolations&) = delete;
+    int count() const { return count_; }
+
+private:
+    static LONG CALLBACK Seen(EXCEPTION_POINTERS* e) {
+        if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) ++count_;
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    static std::atomic<int> count_;
+    void* handler_;
+};
+std::atomic<int> AccessViolations::count_{0};
+
+// Replaces, for its lifetime, the address this executable calls for one entry
+// it imports by name (its import address table slot).
+class ImportPatch {
+public:
+    ImportPatch(const char* dll, const char* entry, void* replacement) {
+        auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        if (dir.VirtualAddress == 0) return;
+        for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+             imp->Name != 0; ++imp) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
+            const DWORD names = imp->OriginalFirstThunk != 0 ? imp->OriginalFirstThunk : imp->FirstThunk;
+            auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + names);
+            auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+            for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+                if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                    base + name->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), entry) != 0) continue;
+                slot_ = reinterpret_cast<void**>(&slot->u1.Function);
+                original_ = *slot_;
+                write(replacement);
+                return;
+            }
+        }
+    }
+    ~ImportPatch() {
+        if (slot_ != nullptr) write(original_);
+    }
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+
+    bool applied() const { return slot_ != nullptr; }
+    void* original() const { return original_; }
+
+private:
+    void write(void* value) {
+        DWORD protection = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+
+    void** slot_ = nullptr;
+    void* original_ = nullptr;
+};
+
+// Watches for the error box ("Kavrelo", a dialog of this thread) from another
+// thread, and dismisses it with OK once it has stayed up for `hold`.
+class ErrorBoxWatcher {
+public:
+    explicit ErrorBoxWatcher(std::chrono::milliseconds hold)
+        : thread_(GetCurrentThreadId()), worker_([this, hold] { watch(hold); }) {}
+    ~ErrorBoxWatcher() { finish(); }
+    ErrorBoxWatcher(const ErrorBoxWatcher&) = delete;
+    ErrorBoxWatcher& operator=(const ErrorBoxWatcher&) = delete;
+
+    // Stops watching; then what was seen can be read.
+    void finish() {
+        done_ = true;
+        if (worker_.joinable()) worker_.join();
+    }
+    bool seen() const { return seen_; }
+    bool stayedUp() const { return stayedUp_; }
+    const std::wstring& text() const { return text_; }
+
+private:
+    HWND find() const {
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", L"Kavrelo")) != nullptr) {
+            if (GetWindowThreadProcessId(box, nullptr) == thread_ && IsWindowVisible(box)) return box;
+        }
+        return nullptr;
+    }
+
+    void watch(std::chrono::milliseconds hold) {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        HWND box = nullptr;
+        while (!done_ && Clock::now() < deadline && (box = find()) == nullptr) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (box == nullptr) return;
+        seen_ = true;
+        for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            wchar_t buffer[512] = {};
+            GetWindowTextW(c, buffer, 512);
+            text_ += buffer;
+            text_ += L"\n";
+        }
+        const auto until = Clock::now() + hold;
+        bool up = true;
+        while (up && Clock::now() < until) {
+            up = IsWindow(box) && IsWindowVisible(box);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        stayedUp_ = up;
+        if (IsWindow(box)) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+
+    DWORD thread_;
+    std::atomic<bool> done_{false}, seen_{false}, stayedUp_{false};
+    std::wstring text_;
+    std::thread worker_;
+};
+
+constexpr std::chrono::milliseconds kHold{800};
+
+// ---- the window's last message ----
+
+std::vector<HWND> g_ncDestroyed;
+WNDPROC g_defWindowProc = nullptr;
+
+LRESULT WINAPI RecordingDefWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCDESTROY) g_ncDestroyed.push_back(hwnd);
+    return g_defWindowProc(hwnd, msg, wp, lp);
+}
+
+TEST(Form, TheLastMessageHasItsDefaultProcessingWithTheRealWindow) {
+    ImportPatch patch("user32.dll", "DefWindowProcW", reinterpret_cast<void*>(&RecordingDefWindowProc));
+    ASSERT_TRUE(patch.applied()) << "DefWindowProcW is not imported from user32.dll by name";
+    g_defWindowProc = reinterpret_cast<WNDPROC>(patch.original());
+    g_ncDestroyed.clear();
+
+    HWND window = nullptr;
+    {
+        Form form(Instance(), TestStyle());
+        window = form.hwnd();
+        ASSERT_NE(window, nullptr);
+    }
+    ASSERT_EQ(g_ncDestroyed.size(), 1u);
+    EXPECT_EQ(g_ncDestroyed[0], window);
+    EXPECT_FALSE(IsWindow(window));
+
+    // Likewise when the window is destroyed from outside the form.
+    g_ncDestroyed.clear();
+    {
+        Form form(Instance(), TestStyle());
+        window = form.hwnd();
+        DestroyWindow(window);
+        EXPECT_EQ(form.hwnd(), nullptr);
+    }
+    ASSERT_EQ(g_ncDestroyed.size(), 1u);
+    EXPECT_EQ(g_ncDestroyed[0], window);
+    TakeQuit();
+}
+
+// ---- WM_QUIT and the error box ----
+
+TEST(Form, AWindowDestroyedOutsideTheMessageLoopAsksNobodyToQuit) {
+    TakeQuit();
+    { Form form(Instance(), TestStyle()); }
+    EXPECT_EQ(TakeQuit(), -1) << "a WM_QUIT was left behind, which would close the next message box";
+
+    // Nor does a form whose window is already gone wait for a quit that never
+    // comes.
+    Form form(Instance(), TestStyle());
+    DestroyWindow(form.hwnd());
+    EXPECT_EQ(TakeQuit(), -1);
+    EXPECT_EQ(form.run(SW_HIDE), 0);
+}
+
+TEST(ShowError, TheBoxStaysUpDespiteAPendingQuitWhichItPutsBack) {
+    TakeQuit();
+    PostQuitMessage(5);
+    ErrorBoxWatcher watcher(kHold);
+    ShowError(nullptr, 7, u"无法创建文本框。", true);
+    watcher.finish();
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(watcher.stayedUp()) << "the box closed before it was dismissed";
+    EXPECT_NE(watcher.text().find(L"无法创建文本框"), std::wstring::npos);
+    EXPECT_EQ(TakeQuit(), 5) << "the quit asked for before the box is lost";
+}
+
+// ---- tear-down in either order ----
+
+TEST(Timer, DestroyedBeforeTheFormWhoseWindowStillExists) {
+    AccessViolations faults;
+    {
+        Form form(Instance(), TestStyle());
+        Guarded<Timer> timer;
+        timer.emplace(form, 1, 100);
+        timer.destroy();
+        // ~Form destroys the window: WM_DESTROY must not reach the timer.
+    }
+    EXPECT_EQ(faults.count(), 0);
+    TakeQuit();
+}
+
+TEST(Timer, OutlivingItsForm) {
+    AccessViolations faults;
+    {
+        Guarded<Form> form;
+        form.emplace(Instance(), TestStyle());
+        Timer timer(form.get(), 1, 100);
+        form.destroy();
+        timer.stop();
+        // ~Timer must not reach the form.
+    }
+    EXPECT_EQ(faults.count(), 0);
+    TakeQuit();
+}
+
+TEST(HScrollBar, DestroyedBeforeTheFormWhoseWindowStillExists) {
+    AccessViolations faults;
+    {
+        Form form(Instance(), TestStyle());
+        Guarded<HScrollBar> bar;
+        HScrollBar& b = bar.emplace(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+        const HWND control = b.hwnd();
+        bar.destroy();
+        // The control's window lives on with the form's: a scroll from it
+        // must not reach the bar that is gone.
+        SendMessageW(form.hwnd(), WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(control));
+    }
+    EXPECT_EQ(faults.count(), 0);
+    TakeQuit();
+}
+
+TEST(HScrollBar, OutlivingItsForm) {
+    AccessViolations faults;
+    {
+        Guarded<Form> form;
+        form.emplace(Instance(), TestStyle());
+        HScrollBar bar(form.get(), 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+        form.destroy();
+    }
+    EXPECT_EQ(faults.count(), 0);
+    TakeQuit();
+}
+
+}  // namespace
+}  // namespace kavrelo
