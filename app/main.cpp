@@ -1,6 +1,8 @@
 // Kavrelo: makes another window partly or fully transparent.
 #include <windows.h>
 
+#include <new>
+
 #include "error.h"
 #include "form1.h"
 #include "user32.h"
@@ -30,6 +32,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         // form posts no WM_QUIT when its window is destroyed outside its
         // message loop, and ShowError holds back any that is pending.
         kavrelo::ShowError(nullptr, e.number(), e.text(), true);
+        return kavrelo::kExitUntrappedError;
+    } catch (const std::bad_alloc&) {
+        kavrelo::ShowError(nullptr, 7, u"内存不足。", true);
         return kavrelo::kExitUntrappedError;
     }
 }
