@@ -1,6 +1,8 @@
 """Shared pieces of the reliability tests, on top of the end-to-end harness
-(tests/e2e/harness.py): the relhelper.exe client, the hang target, readings
-of a process's memory and objects, and the scroll bar's parts on screen.
+(tests/e2e/harness.py): the relhelper.exe client, the hang target, the Wine
+server of the suite's prefix, and the scroll bar's parts on screen.  Readings
+of a process's memory and objects come from procsample (scripts/pylib), which
+the benchmarks use too.
 
 Run through CTest, the environment names the programs and the Wine prefix.
 Run by hand (soak.py), defaults() fills in the build tree's programs and a
