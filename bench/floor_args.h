@@ -1,5 +1,5 @@
-// What the reference programs share: their window, their message loop, and
-// their command line, split by hand: CommandLineToArgvW
+// What the reference programs share: their window, their message loop, their
+// start-up, and their command line, split by hand: CommandLineToArgvW
 // would bring shell32 into programs meant to load as little as possible.
 //   PROGRAM [X Y [CAPTION [decoy]]]
 // X Y: the window's top-left corner on the screen (default: the system's
@@ -71,4 +71,20 @@ inline int RunMessageLoop() {
         DispatchMessageW(&msg);
     }
     return 0;
+}
+
+// A reference program from start to end: the window where the command line
+// says, what addChildren puts in it (when given), the 100 ms timer (none for
+// a decoy), shown, then the message loop. 1 when anything fails to start.
+inline int RunFloor(HINSTANCE instance, const wchar_t* defaultCaption, const wchar_t* className,
+                    WNDPROC windowProc, int showCommand, bool (*addChildren)(HWND, HINSTANCE) = nullptr) {
+    const FloorArgs args = ParseFloorArgs(defaultCaption);
+    HWND hwnd = CreateFloorWindow(instance, className, windowProc, args);
+    if (hwnd == nullptr) return 1;
+    if (addChildren != nullptr && !addChildren(hwnd, instance)) return 1;
+    if (!args.decoy && SetTimer(hwnd, 1, 100, nullptr) == 0) return 1;
+
+    ShowWindow(hwnd, args.decoy ? SW_SHOWNOACTIVATE : showCommand);
+    UpdateWindow(hwnd);
+    return RunMessageLoop();
 }

@@ -21,14 +21,5 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    const FloorArgs args = ParseFloorArgs(L"floor_bare");
-
-    HWND hwnd = CreateFloorWindow(instance, L"FloorBare", WindowProc, args);
-    if (hwnd == nullptr) return 1;
-    if (!args.decoy && SetTimer(hwnd, 1, 100, nullptr) == 0) return 1;
-
-    ShowWindow(hwnd, args.decoy ? SW_SHOWNOACTIVATE : showCommand);
-    UpdateWindow(hwnd);
-    RunMessageLoop();
-    return 0;
+    return RunFloor(instance, L"floor_bare", L"FloorBare", WindowProc, showCommand);
 }

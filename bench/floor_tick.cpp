@@ -3,7 +3,7 @@
 // the pointer position, the window under it, the state of F1, and the window's
 // number written into one label (a STATIC control) with SetWindowTextW, also
 // when it has not changed. The label uses the tool window's font.
-//   floor_tick.exe [X Y [CAPTION]]   (see floor_args.h)
+//   floor_tick.exe [X Y [CAPTION [decoy]]]   (see floor_args.h)
 #include <windows.h>
 
 #include "app/form_font.h"
@@ -12,6 +12,7 @@
 namespace {
 
 HWND label = nullptr;
+HFONT font = nullptr;
 
 void Tick() {
     POINT p{0, 0};
@@ -34,24 +35,21 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The label, in the same font as the tool window's labels: 9 points, Chinese
+// character set.
+bool AddLabel(HWND hwnd, HINSTANCE instance) {
+    font = kavrelo::CreateForm1Font();
+    label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                            8, 8, 80, 12, hwnd, nullptr, instance, nullptr);
+    if (label == nullptr) return false;
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return true;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    const FloorArgs args = ParseFloorArgs(L"floor_tick");
-    HWND hwnd = CreateFloorWindow(instance, L"FloorTick", WindowProc, args);
-    if (hwnd == nullptr) return 1;
-
-    // The same font as the tool window's labels: 9 points, Chinese character set.
-    HFONT font = kavrelo::CreateForm1Font();
-    label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                            8, 8, 80, 12, hwnd, nullptr, instance, nullptr);
-    if (label == nullptr) return 1;
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    if (SetTimer(hwnd, 1, 100, nullptr) == 0) return 1;
-
-    ShowWindow(hwnd, showCommand);
-    UpdateWindow(hwnd);
-    RunMessageLoop();
+    const int status = RunFloor(instance, L"floor_tick", L"FloorTick", WindowProc, showCommand, AddLabel);
     DeleteObject(font);
-    return 0;
+    return status;
 }

@@ -5,15 +5,14 @@ memory and the executable, each against the reference programs floor_bare.exe
 of the behaviours on their own from the native core_bench.
 
 Run it through bench/run (which builds what is needed and provides a display);
-BENCHMARKS.md explains every figure. Python standard library only, except
-pefile (python3-pefile) for the executable's resources.
+BENCHMARKS.md explains every figure. Besides the standard library: psutil
+and python-xlib through scripts/pylib (python3-psutil, python3-xlib), pefile
+(python3-pefile) for the executable's resources.
 
 Every process started here is recorded and ended by its id on every way out.
 """
 
 import argparse
-import ctypes
-import ctypes.util
 import json
 import os
 import signal
@@ -25,8 +24,12 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
+
+import procsample  # noqa: E402
+import xwin  # noqa: E402
+
 TICK_S = 0.100  # the timer interval of all three programs
-CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 # Where the windows go. Kavrelo places itself (the system's default: the top
 # left corner); the floors are put below it, so that no two windows overlap
@@ -105,207 +108,48 @@ def _on_signal(signum, frame):
     sys.exit(128 + signum)
 
 
-# ---- /proc -------------------------------------------------------------------
+# ---- the processes' CPU time and memory ---------------------------------------
+
+def _measured(value, what, pid):
+    if value is None:
+        raise BenchError("process %d ended before its %s was read" % (pid, what))
+    return value
+
 
 def cpu_seconds(pid):
-    """User + system CPU of the process (all its threads), from /proc/PID/stat."""
-    with open("/proc/%d/stat" % pid) as f:
-        data = f.read()
-    fields = data[data.rindex(")") + 2:].split()
-    # fields[0] is field 3 (state); utime and stime are fields 14 and 15.
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK
+    """User + system CPU of the process (all its threads), in the kernel's
+    clock ticks (/proc/PID/stat, through psutil)."""
+    return _measured(procsample.cpu_seconds(pid), "CPU time", pid)
 
 
 def run_seconds(pid):
     """The same CPU time to the nanosecond: the scheduler's run time of each
-    thread (/proc/PID/task/*/schedstat). /proc/PID/stat counts in clock ticks
-    (10 ms), which over a minute of a nearly idle program is coarse."""
-    total = 0
-    for tid in os.listdir("/proc/%d/task" % pid):
-        try:
-            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
-                total += int(f.read().split()[0])
-        except (OSError, ValueError, IndexError):
-            continue  # a thread that just ended
-    return total / 1e9
+    thread. /proc/PID/stat counts in clock ticks (10 ms), which over a minute
+    of a nearly idle program is coarse."""
+    return _measured(procsample.run_seconds(pid), "run time", pid)
 
 
 def memory_kib(pid):
-    out = {}
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            key, _, value = line.partition(":")
-            if key in ("VmHWM", "VmRSS", "RssAnon"):
-                out[key] = int(value.split()[0])
-    with open("/proc/%d/smaps_rollup" % pid) as f:
-        for line in f:
-            key, _, value = line.partition(":")
-            if key in ("Private_Clean", "Private_Dirty"):
-                out[key] = int(value.split()[0])
-    return out
+    m = _measured(procsample.memory(pid), "memory", pid)
+    return {"VmHWM": m["hwm"], "VmRSS": m["rss"], "RssAnon": m["anon"],
+            "Private_Clean": m["private_clean"], "Private_Dirty": m["private_dirty"]}
 
 
 def comm(pid):
-    try:
-        with open("/proc/%d/comm" % pid) as f:
-            return f.read().strip()
-    except OSError:
-        return None
+    return procsample.name(pid)
 
 
 def find_wineserver(prefix):
     """The Wine server of the prefix: it works in a folder named after the
     prefix's device and inode numbers."""
-    st = os.stat(prefix)
-    want = "server-%x-%x" % (st.st_dev, st.st_ino)
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        pid = int(entry)
-        name = comm(pid) or ""
-        if not name.startswith("wineserver"):
-            continue
-        try:
-            if os.path.basename(os.readlink("/proc/%d/cwd" % pid)) == want:
-                return pid
-        except OSError:
-            continue
-    return None
+    return procsample.find_wineserver(prefix)
 
 
 # ---- X ---------------------------------------------------------------------
 
-class XImage(ctypes.Structure):
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.c_void_p), ("byte_order", ctypes.c_int),
-                ("bitmap_unit", ctypes.c_int), ("bitmap_bit_order", ctypes.c_int),
-                ("bitmap_pad", ctypes.c_int), ("depth", ctypes.c_int),
-                ("bytes_per_line", ctypes.c_int), ("bits_per_pixel", ctypes.c_int)]
-
-
-class XWindowAttributes(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
-                ("height", ctypes.c_int), ("border_width", ctypes.c_int), ("depth", ctypes.c_int),
-                ("visual", ctypes.c_void_p), ("root", ctypes.c_ulong), ("class_", ctypes.c_int),
-                ("bit_gravity", ctypes.c_int), ("win_gravity", ctypes.c_int),
-                ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
-                ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int),
-                ("colormap", ctypes.c_ulong), ("map_installed", ctypes.c_int),
-                ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
-                ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
-                ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p)]
-
-
-IS_VIEWABLE = 2
-ZPIXMAP = 2
-ALL_PLANES = 0xFFFFFFFF
 # Green below this is "dark": text drawn in the window text colour (black).
 DARK = 0x60
 _DARK_TABLE = bytes(1 if i < DARK else 0 for i in range(256))
-
-
-class Display:
-    """Just enough of Xlib (through ctypes) to find a process's top-level
-    window and look at its pixels, without starting a program per look."""
-
-    def __init__(self):
-        path = ctypes.util.find_library("X11") or "libX11.so.6"
-        x = ctypes.CDLL(path)
-        self.x = x
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
-                                 ctypes.POINTER(ctypes.c_ulong),
-                                 ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
-                                 ctypes.POINTER(ctypes.c_uint)]
-        x.XInternAtom.restype = ctypes.c_ulong
-        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x.XGetWindowProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long,
-                                         ctypes.c_long, ctypes.c_int, ctypes.c_ulong,
-                                         ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_int),
-                                         ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_ulong),
-                                         ctypes.POINTER(ctypes.c_void_p)]
-        x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
-                                           ctypes.POINTER(XWindowAttributes)]
-        x.XGetImage.restype = ctypes.POINTER(XImage)
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XFree.argtypes = [ctypes.c_void_p]
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        # A window that goes away between two calls must not end the program.
-        self._handler = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
-        x.XSetErrorHandler(self._handler)
-        self.dpy = x.XOpenDisplay(None)
-        if not self.dpy:
-            raise BenchError("cannot open the X display %r" % os.environ.get("DISPLAY"))
-        self.root = x.XDefaultRootWindow(self.dpy)
-        self.pid_atom = x.XInternAtom(self.dpy, b"_NET_WM_PID", 0)
-
-    def close(self):
-        if self.dpy:
-            self.x.XCloseDisplay(self.dpy)
-            self.dpy = None
-
-    def top_levels(self):
-        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
-        children = ctypes.POINTER(ctypes.c_ulong)()
-        n = ctypes.c_uint()
-        if not self.x.XQueryTree(self.dpy, self.root, ctypes.byref(root), ctypes.byref(parent),
-                                 ctypes.byref(children), ctypes.byref(n)):
-            return []
-        out = [children[i] for i in range(n.value)]
-        if children:
-            self.x.XFree(children)
-        return out
-
-    def window_pid(self, w):
-        actual_type, actual_format = ctypes.c_ulong(), ctypes.c_int()
-        nitems, after = ctypes.c_ulong(), ctypes.c_ulong()
-        prop = ctypes.c_void_p()
-        status = self.x.XGetWindowProperty(self.dpy, w, self.pid_atom, 0, 1, 0, 6,  # XA_CARDINAL
-                                           ctypes.byref(actual_type), ctypes.byref(actual_format),
-                                           ctypes.byref(nitems), ctypes.byref(after), ctypes.byref(prop))
-        pid = None
-        if status == 0 and prop.value:
-            if nitems.value >= 1 and actual_format.value == 32:
-                pid = ctypes.cast(prop, ctypes.POINTER(ctypes.c_ulong))[0]
-            self.x.XFree(prop)
-        return pid
-
-    def attributes(self, w):
-        a = XWindowAttributes()
-        if not self.x.XGetWindowAttributes(self.dpy, w, ctypes.byref(a)):
-            return None
-        return a
-
-    def mapped_window_of(self, pid, min_size=100):
-        for w in self.top_levels():
-            if self.window_pid(w) != pid:
-                continue
-            a = self.attributes(w)
-            if a is not None and a.map_state == IS_VIEWABLE and a.width >= min_size and a.height >= min_size:
-                return w, a
-        return None, None
-
-    def green(self, w, width, height):
-        """The green channel of every pixel of the window, or None."""
-        img = self.x.XGetImage(self.dpy, w, 0, 0, width, height, ALL_PLANES, ZPIXMAP)
-        if not img:
-            return None
-        try:
-            im = img.contents
-            if im.bits_per_pixel != 32:
-                raise BenchError("expected a 32-bit visual, got %d bits per pixel" % im.bits_per_pixel)
-            raw = ctypes.string_at(im.data, im.bytes_per_line * im.height)
-            return raw[1::4]  # B G R X, little-endian
-        finally:
-            data = img.contents.data
-            if data:
-                self.x.XFree(data)
-            self.x.XFree(ctypes.cast(img, ctypes.c_void_p))
 
 
 def dark_count(green):
@@ -410,9 +254,9 @@ def wait_window(xd, proc, timeout):
     while time.monotonic() < deadline:
         if proc.poll() is not None:
             raise BenchError("%s ended early with status %s" % (proc.args[1], proc.returncode))
-        w, a = xd.mapped_window_of(proc.pid)
+        w, width, height = xd.mapped_window_of(proc.pid)
         if w:
-            return w, a
+            return w, width, height
         time.sleep(0.02)
     raise BenchError("no window of %s appeared within %.0f s" % (proc.args[1], timeout))
 
@@ -532,13 +376,13 @@ def measure_startup(wine, xd, programs, opts, result):
             proc = programs.start(wine, key)
             try:
                 deadline = t0 + opts.window_timeout
-                w = a = None
+                w = None
                 while w is None:
                     if proc.poll() is not None:
                         raise BenchError("%s ended early" % NAMES[key])
                     if time.monotonic() > deadline:
                         raise BenchError("no window of %s within %.0f s" % (NAMES[key], opts.window_timeout))
-                    w, a = xd.mapped_window_of(proc.pid)
+                    w, width, height = xd.mapped_window_of(proc.pid)
                     if w is None:
                         time.sleep(0.005)
                 t_map = time.monotonic()
@@ -546,7 +390,10 @@ def measure_startup(wine, xd, programs, opts, result):
                 samples = []
                 end_at = t_map + opts.startup_watch
                 while time.monotonic() < end_at:
-                    g = xd.green(w, a.width, a.height)
+                    try:
+                        g = xd.green(w, width, height)
+                    except ValueError as e:
+                        raise BenchError(str(e))
                     t = time.monotonic()
                     if g is not None:
                         samples.append((t, g))
@@ -810,7 +657,10 @@ def main(argv):
     lock = open(os.path.join(opts.work_dir, "bench.lock"), "w")
     import fcntl
     fcntl.flock(lock, fcntl.LOCK_EX)
-    xd = Display()
+    try:
+        xd = xwin.Display()
+    except (xwin.Xlib.error.DisplayError, OSError) as e:
+        raise BenchError("cannot open the X display %r: %s" % (os.environ.get("DISPLAY"), e))
     idle, start = {}, {}
     try:
         wine.prepare()

@@ -9,8 +9,8 @@ PACKAGES=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32:i386 wine64
-  xvfb xdotool x11-utils x11-apps xauth xcompmgr imagemagick fonts-wqy-microhei
-  locales python3 python3-pefile icoutils
+  xvfb xdotool x11-utils xcompmgr imagemagick fonts-wqy-microhei
+  locales python3 python3-pefile python3-xlib python3-psutil
   util-linux procps
 )
 # `setup.sh fuzz` adds clang with its libFuzzer and sanitizer runtimes.

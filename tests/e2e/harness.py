@@ -33,6 +33,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
+
+import procsample  # noqa: E402
+import xwin  # noqa: E402
 
 # Window styles and messages used by the tests.
 WS_CAPTION = 0x00C00000
@@ -237,19 +241,19 @@ def shutdown_wine():
         _wineserver("-k")
 
 
-# --- the probe -------------------------------------------------------------
+# --- programs that answer in lines of JSON ---------------------------------
 
-class Probe:
-    """probe.exe in serve mode: one command a line, one JSON answer a line."""
+class LineProgram:
+    """A program started here that answers in JSON, one object a line, read
+    on a thread of its own; its first line is kept in self.first."""
 
-    def __init__(self):
-        self.proc = start(env_path("KAVRELO_PROBE"), "serve",
-                          stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    what = "program"
+
+    def __init__(self, program, *args, first_timeout=60):
+        self.proc = start(program, *args, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
-        first = self._answer(timeout=60)
-        if not first.get("ready"):
-            raise AssertionError("probe did not start: %r" % first)
+        self.first = self._answer(timeout=first_timeout)
 
     def _read(self):
         for line in self.proc.stdout:
@@ -260,15 +264,31 @@ class Probe:
         try:
             line = self.lines.get(timeout=timeout)
         except queue.Empty:
-            raise Timeout("probe gave no answer within %.1f s" % timeout)
+            raise Timeout("%s gave no answer within %.1f s" % (self.what, timeout))
         if line is None:
-            raise AssertionError("probe ended (exit code %r)" % self.proc.poll())
+            raise AssertionError("%s ended (exit code %r)" % (self.what, self.proc.poll()))
         return json.loads(line.decode("utf-8"))
 
-    def call(self, *args, timeout=20):
-        line = "\t".join(str(a) for a in args) + "\n"
-        self.proc.stdin.write(line.encode("utf-8"))
+    def send(self, line):
+        self.proc.stdin.write((line + "\n").encode("utf-8"))
         self.proc.stdin.flush()
+
+    def stop(self):
+        stop(self.proc)
+
+
+class Probe(LineProgram):
+    """probe.exe in serve mode (or a program of the same line protocol):
+    one command a line, one JSON answer a line."""
+
+    def __init__(self, program=None, what="probe"):
+        self.what = what
+        super().__init__(program or env_path("KAVRELO_PROBE"), "serve")
+        if not self.first.get("ready"):
+            raise AssertionError("%s did not start: %r" % (what, self.first))
+
+    def call(self, *args, timeout=20):
+        self.send("\t".join(str(a) for a in args))
         return self._answer(timeout)
 
     # Conveniences.
@@ -304,8 +324,7 @@ class Probe:
     def close(self):
         if self.proc.poll() is None:
             try:
-                self.proc.stdin.write(b"quit\n")
-                self.proc.stdin.flush()
+                self.send("quit")
                 self.proc.wait(timeout=5)
             except (OSError, subprocess.TimeoutExpired):
                 pass
@@ -342,11 +361,13 @@ def xdotool(*args, timeout=10):
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
 
+def xdisplay():
+    """The tests' connection to the X display (one for the process)."""
+    return xwin.display()
+
+
 def mouse_location():
-    r = subprocess.run(["xdotool", "getmouselocation", "--shell"], capture_output=True, text=True,
-                       timeout=10, stdin=subprocess.DEVNULL)
-    values = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
-    return int(values.get("X", -1)), int(values.get("Y", -1))
+    return xdisplay().pointer()
 
 
 def mousemove(x, y):
@@ -432,53 +453,31 @@ def start_notepad(probe, at, timeout=60):
     return proc, hwnd
 
 
-def x_windows_of(pid):
-    """X window ids of a process (by _NET_WM_PID, which Wine sets to the
-    process id of the Windows program)."""
-    r = subprocess.run(["xdotool", "search", "--pid", str(pid)], capture_output=True, text=True, timeout=10)
-    return [int(w) for w in r.stdout.split()]
-
-
-def x_geometry(xid):
-    r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(xid)],
-                       capture_output=True, text=True, timeout=10)
-    values = dict(line.split("=", 1) for line in r.stdout.split() if "=" in line)
-    return {k: int(v) for k, v in values.items() if v.lstrip("-").isdigit()}
-
-
 def xid_for(info, pid):
     """The X window of a top-level Wine window: the one of the process's X
-    windows with the window's name that lies nearest to it (a managed window's
-    X window covers its client area, an unmanaged one its whole frame)."""
+    windows (by _NET_WM_PID, which Wine sets to the process id of the Windows
+    program) with the window's name that lies nearest to it (a managed
+    window's X window covers its client area, an unmanaged one its whole
+    frame)."""
     origins = [(info["client"]["x"], info["client"]["y"]), (info["window"]["left"], info["window"]["top"])]
     best = None
-    for xid in x_windows_of(pid):
-        name = subprocess.run(["xdotool", "getwindowname", str(xid)], capture_output=True,
-                              text=True, timeout=10).stdout.rstrip("\n")
-        if name != info["caption"]:
+    for xid in xdisplay().windows_of(pid):
+        if xdisplay().name(xid) != info["caption"]:
             continue
-        g = x_geometry(xid)
-        distance = min(abs(g.get("X", 0) - x) + abs(g.get("Y", 0) - y) for x, y in origins)
+        g = xdisplay().geometry(xid)
+        if g is None:
+            continue  # gone meanwhile
+        distance = min(abs(g["x"] - ox) + abs(g["y"] - oy) for ox, oy in origins)
         if best is None or distance < best[0]:
             best = (distance, xid)
     return best[1] if best else None
 
 
 def group_pids(proc):
-    """The process ids of a program's process group (the one start() made).
-    "wine notepad" runs notepad.exe in a child process of the one started."""
-    pids = [proc.pid]
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit() or int(entry) == proc.pid:
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-        except (OSError, IndexError):
-            continue
-        if len(fields) > 2 and int(fields[2]) == proc.pid:
-            pids.append(int(entry))
-    return pids
+    """The process ids of a program's process group (the one start() made),
+    the one started first.  "wine notepad" runs notepad.exe in another
+    process of the group."""
+    return [proc.pid] + [pid for pid in procsample.group(proc.pid) if pid != proc.pid]
 
 
 def xid_of(info, proc):
@@ -492,15 +491,20 @@ def xid_of(info, proc):
 
 def x_opacity(xid):
     """_NET_WM_WINDOW_OPACITY of an X window, or None when it is not set."""
-    r = subprocess.run(["xprop", "-id", str(xid), "_NET_WM_WINDOW_OPACITY"],
-                       capture_output=True, text=True, timeout=10)
-    text = r.stdout.strip()
-    if "=" not in text:
-        return None
-    try:
-        return int(text.split("=", 1)[1].strip())
-    except ValueError:
-        return None
+    return xdisplay().opacity(xid)
+
+
+def x_focus():
+    """The X window that has the keyboard focus."""
+    return xdisplay().focus()
+
+
+def x_focus_window(xid):
+    """Gives an X window the keyboard focus and waits until it has it."""
+    if x_focus() == xid:
+        return
+    xdotool("windowfocus", xid)
+    poll(lambda: x_focus() == xid, what="X focus on window %d" % xid)
 
 
 # --- the tool window -------------------------------------------------------
@@ -588,30 +592,21 @@ class Tool:
         stop(self.proc)
 
 
-class Target:
+class Target(LineProgram):
     """A running target.exe: a window with a button and an edit field."""
+
+    what = "target.exe"
 
     def __init__(self, caption="KavreloTarget", x=None, y=None):
         args = [caption]
         if x is not None:
             args += ["--pos", x, y]
-        self.proc = start(env_path("KAVRELO_TARGET"), *args, stdout=subprocess.PIPE)
-        lines = queue.Queue()
-        threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()), daemon=True).start()
-        try:
-            line = lines.get(timeout=max(DEADLINE, 30))
-        except queue.Empty:
-            raise Timeout("target.exe printed nothing")
-        if not line:
-            raise AssertionError("target.exe ended with %r" % self.proc.poll())
-        handles = json.loads(line.decode("utf-8"))
+        super().__init__(env_path("KAVRELO_TARGET"), *args, first_timeout=max(DEADLINE, 30))
+        handles = self.first
         self.hwnd, self.button, self.edit = handles["hwnd"], handles["button"], handles["edit"]
         self.wide = handles["wide"]  # a child with a handle text of six digits or more
         if not self.hwnd:
             raise AssertionError("target.exe could not create its window (no display for Wine?)")
-
-    def stop(self):
-        stop(self.proc)
 
 
 # The Windows versions the tests run under, and what RtlGetVersion then

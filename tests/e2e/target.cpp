@@ -6,10 +6,10 @@
 //   {"hwnd":N,"button":N,"edit":N,"wide":N,"pid":N}
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "json_writer.h"
+#include "test_window.h"
 
 namespace {
 
@@ -58,49 +58,19 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring caption = L"KavreloTarget";
-    int x = CW_USEDEFAULT, y = CW_USEDEFAULT, w = 420, h = 240;
-    for (int i = 1; i < argc; ++i) {
-        std::wstring a = argv[i];
-        if (a == L"--pos" && i + 2 < argc) {
-            x = _wtoi(argv[i + 1]);
-            y = _wtoi(argv[i + 2]);
-            i += 2;
-        } else if (a == L"--size" && i + 2 < argc) {
-            w = _wtoi(argv[i + 1]);
-            h = _wtoi(argv[i + 2]);
-            i += 2;
-        } else {
-            caption = a;
-        }
-    }
-
-    HINSTANCE inst = GetModuleHandleW(nullptr);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kClass;
-    RegisterClassW(&wc);
-
-    HWND hwnd = CreateWindowExW(0, kClass, caption.c_str(), WS_OVERLAPPEDWINDOW, x, y, w, h,
-                                nullptr, nullptr, inst, nullptr);
-    HWND button = CreateWindowExW(0, L"Button", L"Target button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
-                                  8, 8, 140, 40, hwnd, reinterpret_cast<HMENU>(1), inst, nullptr);
-    HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"target edit", WS_CHILD | WS_VISIBLE | ES_LEFT,
-                                160, 8, 200, 40, hwnd, reinterpret_cast<HMENU>(2), inst, nullptr);
+    const e2e::WindowArgs args = e2e::ParseWindowArgs(argc, argv, L"KavreloTarget", 420, 240);
+    HWND hwnd = e2e::CreateTopLevel(kClass, WndProc, args);
+    HWND button = e2e::CreateChild(hwnd, 1, L"Button", L"Target button", BS_PUSHBUTTON, 8, 8, 140, 40);
+    HWND edit = e2e::CreateChild(hwnd, 2, L"Edit", L"target edit", ES_LEFT, 160, 8, 200, 40, WS_EX_CLIENTEDGE);
     // A third child whose handle text is at least six digits long (a handle
     // slot used again gets a higher handle), for tests of texts that grow.
     HWND wide = nullptr;
     for (int i = 0; i < 64; ++i) {
-        wide = CreateWindowExW(0, L"Static", L"wide handle", WS_CHILD | WS_VISIBLE | SS_NOTIFY,
-                               8, 100, 200, 30, hwnd, reinterpret_cast<HMENU>(3), inst, nullptr);
+        wide = e2e::CreateChild(hwnd, 3, L"Static", L"wide handle", SS_NOTIFY, 8, 100, 200, 30);
         if (e2e::HandleValue(wide) >= 100000 || e2e::HandleValue(wide) < 0) break;
         DestroyWindow(wide);
     }
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    UpdateWindow(hwnd);
+    e2e::Show(hwnd);
 
     e2e::Json j;
     j.BeginObject();
@@ -111,11 +81,5 @@ int wmain(int argc, wchar_t** argv) {
     j.Key("pid").Int(GetCurrentProcessId());
     j.EndObject();
     e2e::WriteLine(j.Text());
-
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
+    return e2e::RunMessageLoop();
 }

@@ -4,7 +4,6 @@ set, pixel for pixel, not the system's default icon."""
 
 import os
 import struct
-import subprocess
 
 import harness as h
 
@@ -30,11 +29,10 @@ def icon_argb(size):
 
 def x_icons(xid):
     """The images of an X window's _NET_WM_ICON: {size: [ARGB, ...]}."""
-    out = subprocess.run(["xprop", "-id", str(xid), "-notype", "32c", "_NET_WM_ICON"],
-                         capture_output=True, text=True, timeout=10).stdout
-    if "=" not in out:
+    values = h.xdisplay().property(xid, "_NET_WM_ICON")
+    if values is None or isinstance(values, bytes):
         return {}
-    values = [int(v) for v in out.split("=", 1)[1].replace(",", " ").split()]
+    values = [int(v) for v in values]
     images, i = {}, 0
     while i + 2 <= len(values):
         w, hgt = values[i], values[i + 1]

@@ -1,4 +1,4 @@
-// hang_target.exe [CAPTION] [--pos X Y]: a top-level window that stops
+// hang_target.exe [CAPTION] [--pos X Y] [--size W H]: a top-level window that stops
 // answering messages on command.  On start it prints its handles as JSON:
 //   {"hwnd":N,"button":N,"pid":N}
 // then reads commands from stdin, one a line, on a thread of its own:
@@ -9,10 +9,10 @@
 //   quit      ends the process
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "tests/e2e/json_writer.h"
+#include "tests/e2e/test_window.h"
 
 namespace {
 
@@ -73,35 +73,13 @@ DWORD WINAPI ReadCommands(LPVOID param) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring caption = L"KavreloHangTarget";
-    int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
-    for (int i = 1; i < argc; ++i) {
-        std::wstring a = argv[i];
-        if (a == L"--pos" && i + 2 < argc) {
-            x = _wtoi(argv[i + 1]);
-            y = _wtoi(argv[i + 2]);
-            i += 2;
-        } else {
-            caption = a;
-        }
-    }
+    const e2e::WindowArgs args = e2e::ParseWindowArgs(argc, argv, L"KavreloHangTarget", 360, 200);
     InitializeCriticalSection(&g_out);
     g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-    HINSTANCE inst = GetModuleHandleW(nullptr);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = kClass;
-    RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(0, kClass, caption.c_str(), WS_OVERLAPPEDWINDOW, x, y, 360, 200,
-                                nullptr, nullptr, inst, nullptr);
-    HWND button = CreateWindowExW(0, L"Button", L"Hang button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
-                                  8, 8, 140, 40, hwnd, reinterpret_cast<HMENU>(1), inst, nullptr);
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    UpdateWindow(hwnd);
+    HWND hwnd = e2e::CreateTopLevel(kClass, WndProc, args);
+    HWND button = e2e::CreateChild(hwnd, 1, L"Button", L"Hang button", BS_PUSHBUTTON, 8, 8, 140, 40);
+    e2e::Show(hwnd);
 
     e2e::Json j;
     j.BeginObject();
@@ -112,10 +90,5 @@ int wmain(int argc, wchar_t** argv) {
     Say(j.Text().c_str());
 
     CreateThread(nullptr, 0, ReadCommands, hwnd, 0, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
+    return e2e::RunMessageLoop();
 }

@@ -1,25 +1,24 @@
 """Shared pieces of the reliability tests, on top of the end-to-end harness
-(tests/e2e/harness.py): the relhelper.exe client, the hang target, readings
-of a process's memory and objects, and the scroll bar's parts on screen.
+(tests/e2e/harness.py): the relhelper.exe client, the hang target, the Wine
+server of the suite's prefix, and the scroll bar's parts on screen.  Readings
+of a process's memory and objects come from procsample (scripts/pylib), which
+the benchmarks use too.
 
 Run through CTest, the environment names the programs and the Wine prefix.
 Run by hand (soak.py), defaults() fills in the build tree's programs and a
 prefix of the suite's own under build/.
 """
 
-import json
 import os
-import queue
 import statistics
-import subprocess
 import sys
-import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 
 import harness as h  # noqa: E402
+import procsample  # noqa: E402  (on the path the harness sets)
 
 NO_TARGET = "未设置窗口"
 
@@ -46,14 +45,8 @@ def defaults():
 class Helper(h.Probe):
     """relhelper.exe in serve mode (the same line protocol as the probe)."""
 
-    def __init__(self):  # pylint: disable=super-init-not-called
-        self.proc = h.start(h.env_path("KAVRELO_RELHELPER"), "serve",
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-        first = self._answer(timeout=60)
-        if not first.get("ready"):
-            raise AssertionError("relhelper did not start: %r" % first)
+    def __init__(self):
+        super().__init__(h.env_path("KAVRELO_RELHELPER"), "relhelper")
 
     def state(self, hwnd):
         s = self.call("state", hwnd)
@@ -68,130 +61,42 @@ class Helper(h.Probe):
         return self.call("boxes", win_pid)["boxes"]
 
 
-class HangTarget:
+class HangTarget(h.LineProgram):
     """A running hang_target.exe: a window whose thread stops pumping
     messages on "hang" and goes on after "release"."""
+
+    what = "hang_target"
 
     def __init__(self, caption="KavreloHangTarget", x=None, y=None):
         args = [caption]
         if x is not None:
             args += ["--pos", x, y]
-        self.proc = h.start(h.env_path("KAVRELO_HANG_TARGET"), *args,
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-        first = self._next(max(h.DEADLINE, 30))
-        self.hwnd, self.button, self.pid = first["hwnd"], first["button"], first["pid"]
+        super().__init__(h.env_path("KAVRELO_HANG_TARGET"), *args, first_timeout=max(h.DEADLINE, 30))
+        self.hwnd, self.button, self.pid = self.first["hwnd"], self.first["button"], self.first["pid"]
 
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line)
-        self.lines.put(None)
-
-    def _next(self, timeout):
-        try:
-            line = self.lines.get(timeout=timeout)
-        except queue.Empty:
-            raise h.Timeout("hang_target said nothing within %.1f s" % timeout)
-        if line is None:
-            raise AssertionError("hang_target ended (%r)" % self.proc.poll())
-        return json.loads(line.decode("utf-8"))
-
-    def _command(self, text):
-        self.proc.stdin.write((text + "\n").encode())
-        self.proc.stdin.flush()
+    def _expect(self, command, key):
+        self.send(command)
+        answer = self._answer(h.DEADLINE)
+        if not answer.get(key):
+            raise AssertionError("hang_target: %r" % answer)
 
     def hang(self):
-        self._command("hang")
-        answer = self._next(h.DEADLINE)
-        if not answer.get("hung"):
-            raise AssertionError("hang_target: %r" % answer)
+        self._expect("hang", "hung")
 
     def release(self):
-        self._command("release")
-        answer = self._next(h.DEADLINE)
-        if not answer.get("released"):
-            raise AssertionError("hang_target: %r" % answer)
-
-    def stop(self):
-        h.stop(self.proc)
+        self._expect("release", "released")
 
 
 # --- readings of a process from outside -------------------------------------
 
-def _kib(text):
-    return int(text.split()[0])
-
-
-def memory(pid):
-    """VmRSS, VmHWM (KiB), private memory (KiB, smaps_rollup) and the number
-    of open file descriptors of a Unix process; None when it is gone."""
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            status = dict(line.split(":", 1) for line in f if ":" in line)
-        private = 0
-        with open("/proc/%d/smaps_rollup" % pid) as f:
-            for line in f:
-                if line.startswith(("Private_Clean:", "Private_Dirty:")):
-                    private += _kib(line.split(":", 1)[1])
-        fds = len(os.listdir("/proc/%d/fd" % pid))
-    except (OSError, ValueError):
-        return None
-    return {"rss": _kib(status["VmRSS"]), "hwm": _kib(status["VmHWM"]), "private": private,
-            "fds": fds, "threads": int(status["Threads"])}
-
-
-def comm(pid):
-    try:
-        with open("/proc/%d/comm" % pid) as f:
-            return f.read().strip()
-    except OSError:
-        return None
-
-
 def wineserver_pid():
     """The wineserver of the suite's prefix: the one whose working folder is
     the server folder Wine derives from the prefix's device and inode."""
-    prefix = os.environ.get("KAVRELO_WINEPREFIX")
-    if not prefix or not os.path.isdir(prefix):
-        return None
-    st = os.stat(prefix)
-    server_dir = "server-%x-%x" % (st.st_dev, st.st_ino)
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        pid = int(entry)
-        if not (comm(pid) or "").startswith("wineserver"):
-            continue
-        try:
-            if os.path.basename(os.readlink("/proc/%d/cwd" % pid)) == server_dir:
-                return pid
-        except OSError:
-            continue
-    return None
+    return procsample.find_wineserver(os.environ.get("KAVRELO_WINEPREFIX"))
 
 
 def median(values):
     return statistics.median(values) if values else None
-
-
-# --- X keyboard focus ---------------------------------------------------------
-
-def x_focus():
-    r = subprocess.run(["xdotool", "getwindowfocus"], capture_output=True, text=True, timeout=10,
-                       stdin=subprocess.DEVNULL)
-    try:
-        return int(r.stdout.strip())
-    except ValueError:
-        return None
-
-
-def x_focus_window(xid):
-    """Gives an X window the keyboard focus and waits until it has it."""
-    if x_focus() == xid:
-        return
-    h.xdotool("windowfocus", xid)
-    h.poll(lambda: x_focus() == xid, what="X focus on window %d" % xid)
 
 
 # --- the bar on screen -------------------------------------------------------
@@ -214,6 +119,14 @@ def thumb_x(client_x, value, thumb=ARROW):
     arrows; the thumb is as wide as an arrow)."""
     trough = BAR_W - 2 * ARROW
     return client_x + BAR_X + ARROW + thumb // 2 + round(value * (trough - thumb) / 255)
+
+
+def thumb_value(client_x, x, thumb=ARROW):
+    """The value of a thumb whose middle is at x: thumb_x's inverse, within
+    the bar's range."""
+    trough = BAR_W - 2 * ARROW
+    value = round((x - (client_x + BAR_X + ARROW + thumb // 2)) * 255 / (trough - thumb))
+    return max(0, min(255, value))
 
 
 # --- a test case around one running tool ---------------------------------------
@@ -275,7 +188,7 @@ class ToolCase(h.WineTestCase):
         focus goes with it as a window manager would give it."""
         h.click(*self.tool.empty_point())
         h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.tool.hwnd, what="the tool in front")
-        x_focus_window(self.tool_xid)
+        h.x_focus_window(self.tool_xid)
 
     def click_bar(self, part, n=1):
         h.mousemove(*self.bar[part])

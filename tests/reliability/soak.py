@@ -39,6 +39,7 @@ sys.path.insert(0, HERE)
 import rel  # noqa: E402
 
 h = rel.h
+procsample = h.procsample
 
 # Growth allowed between the early and the late window of samples (medians).
 # Measured over a 10-minute run (8700 bar inputs, 635 captures): the tool's
@@ -98,8 +99,8 @@ class Soak:
         info = self.tool.info()
         self.win_pid = info["pid"]
         self.unix_pid = self.tool.proc.pid
-        if rel.comm(self.unix_pid) != "Kavrelo.exe":
-            raise SoakFailure("process %d is %r, not Kavrelo.exe" % (self.unix_pid, rel.comm(self.unix_pid)))
+        if procsample.name(self.unix_pid) != "Kavrelo.exe":
+            raise SoakFailure("process %d is %r, not Kavrelo.exe" % (self.unix_pid, procsample.name(self.unix_pid)))
         self.client = (info["client"]["x"], info["client"]["y"])
         self.bar = rel.bar_points(*self.client)
         self.server_pid = rel.wineserver_pid()
@@ -154,7 +155,7 @@ class Soak:
             i = self.tool.info()
             h.log("at the mismatch: focus", i["focus"], "active", i["active"], "foreground", i["foreground"],
                   "cursor", self.probe.cursor(), "bar", h.child(i, h.ID_HSCROLL1)["hwnd"])
-            h.log("X focus", rel.x_focus(), "tool X window", self.tool_xid)
+            h.log("X focus", h.x_focus(), "tool X window", self.tool_xid)
             raise SoakFailure("expected value %d: Label1 %r, bar %r, target %r layered %r; last batches %s" % (
                 self.value, s["texts"].get("101"), s["bar"], self.captured, l, self.trace))
         self.counts["checks"] += 1
@@ -184,7 +185,7 @@ class Soak:
         # last gave it to (a program started later), and keys typed there do
         # not reach the tool: give the tool the X focus, as a window manager
         # does when the user clicks on it.
-        rel.x_focus_window(self.tool_xid)
+        h.x_focus_window(self.tool_xid)
         step = {"Right": 1, "Left": -1, "Next": 10, "Prior": -10, "Home": -255, "End": 255}[name]
         h.xdotool("key", "--repeat", n, "--delay", 20, name)
         for _ in range(n):
@@ -205,11 +206,15 @@ class Soak:
         self.counts["inputs"] += 1
 
         # The value the drag leads to is read back (it depends on where the
-        # thumb was grabbed); it must then agree everywhere.
+        # thumb was grabbed, to a few steps); it must then agree everywhere.
+        # Until the tool has taken the release, Label1 and the bar still
+        # agree on the value before the drag: wait for one near the drop.
+        near = rel.thumb_value(self.client[0], to)
+
         def settled():
             s = self.helper.state(self.tool.hwnd)
-            return s if s["texts"].get("101") == str(s["bar"]) else False
-        s = h.poll(settled, what="Label1 to agree with the bar after a drag")
+            return s if s["texts"].get("101") == str(s["bar"]) and abs(s["bar"] - near) <= 4 else False
+        s = h.poll(settled, what="Label1 to agree with the bar near %d after a drag" % near)
         before, self.value = self.value, s["bar"]
         if self.value != before:
             self.counts["value_changes"] += 1
@@ -344,7 +349,7 @@ class Soak:
     # --- samples ----------------------------------------------------------------
 
     def sample(self):
-        m = rel.memory(self.unix_pid)
+        m = procsample.memory(self.unix_pid)
         if m is None:
             raise SoakFailure("the tool process is gone")
         r = self.helper.call("res", self.win_pid)
@@ -354,7 +359,7 @@ class Soak:
                   "windows": w["top"] + w["children"], "t": round(time.monotonic() - self.t0, 1),
                   "inputs": self.counts["inputs"]})
         if self.server_pid:
-            sm = rel.memory(self.server_pid)
+            sm = procsample.memory(self.server_pid)
             s["server_rss"] = sm["rss"] if sm else None
         self.samples.append(s)
 

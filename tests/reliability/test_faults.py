@@ -163,7 +163,7 @@ class Faults(rel.ToolCase):
         self.point_at(*self.tool.empty_point())
         self.assertEqual(self.helper.boxes(self.win_pid), [])
         # The keyboard still reaches its bar: Home brings it back.
-        rel.x_focus_window(self.tool_xid)
+        h.x_focus_window(self.tool_xid)
         h.key("Home")
         self.settled(0, target=self.tool.hwnd)
         self.assertEqual(self.helper.layered(self.tool.hwnd)["layered"]["alpha"], 255)
@@ -255,7 +255,7 @@ class Faults(rel.ToolCase):
         self.focus_tool()
         h.key("Home")
         self.settled(0, target=self.target.hwnd)
-        rel.x_focus_window(self.tool_xid)
+        h.x_focus_window(self.tool_xid)
         seen = {}
         for name in ("Right", "Left"):
             start = self.value()

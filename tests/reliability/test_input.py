@@ -66,7 +66,7 @@ class Input(rel.ToolCase):
         info = self.tool.info()
         h.click(*h.child_center(info, h.child(info, h.ID_TEXT1)))
         h.poll(lambda: self.tool.info()["focus"] == self.text1, what="focus in the text box")
-        rel.x_focus_window(self.tool_xid)
+        h.x_focus_window(self.tool_xid)
 
     def test_1_long_text_by_message(self):
         r = self.helper.call("settext", self.text1, LONG, 1)
