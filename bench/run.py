@@ -27,6 +27,7 @@ REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
 
 import procsample  # noqa: E402
+import winbuild  # noqa: E402
 import xwin  # noqa: E402
 
 TICK_S = 0.100  # the timer interval of all three programs
@@ -158,19 +159,6 @@ def dark_count(green):
 
 # ---- Wine --------------------------------------------------------------------
 
-def wine_arch():
-    """i686 (32-bit Wine) or x86_64 (wine64): KAVRELO_WINE_ARCH, else what
-    scripts/wine-arch picks for this machine."""
-    arch = os.environ.get("KAVRELO_WINE_ARCH")
-    if not arch:
-        r = subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-arch")], capture_output=True,
-                           text=True, stdin=subprocess.DEVNULL)
-        if r.returncode != 0:
-            raise BenchError(r.stderr.strip() or "scripts/wine-arch failed")
-        arch = r.stdout.strip()
-    return arch
-
-
 class Wine:
     """The benchmarks' own Wine prefix and its server."""
 
@@ -178,16 +166,8 @@ class Wine:
         self.prefix = prefix
         self.arch = arch
         env = dict(os.environ)
-        env.update(WINEPREFIX=prefix, KAVRELO_WINEPREFIX=prefix, KAVRELO_WINE_ARCH=arch)
-        if arch == "x86_64":
-            # As scripts/wine-run: /usr/bin/wine would pick the 32-bit loader.
-            self.loader = "/usr/lib/wine/wine64"
-            env.update(WINEARCH="win64", WINELOADER=self.loader, WINESERVER="/usr/lib/wine/wineserver64")
-        else:
-            self.loader = "wine"
-            env["WINEARCH"] = "win32"
-            env.pop("WINELOADER", None)
-            env.pop("WINESERVER", None)
+        env.update(WINEPREFIX=prefix, KAVRELO_WINEPREFIX=prefix)
+        self.loader = winbuild.wine_env(env, arch)
         env.setdefault("WINEDEBUG", "-all")
         env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
         # The same locale as scripts/wine-run.
@@ -644,9 +624,12 @@ def main(argv):
         signal.signal(sig, _on_signal)
     if not os.environ.get("DISPLAY"):
         raise BenchError("no X display: run through bench/run or scripts/with-display")
-    arch = opts.arch = wine_arch()
+    try:
+        arch = opts.arch = winbuild.arch()
+    except winbuild.NoWine as e:
+        raise BenchError(str(e))
     if opts.bin_dir is None:
-        opts.bin_dir = os.path.join(REPO, "build", "mingw64" if arch == "x86_64" else "mingw32", "bin")
+        opts.bin_dir = winbuild.bin_dir()
     if opts.work_dir is None:
         opts.work_dir = os.path.join(os.path.dirname(os.path.abspath(opts.bin_dir)), "bench")
     log("measuring the %s build (%s) under %s" % (arch, opts.bin_dir, "wine64" if arch == "x86_64" else "32-bit Wine"))

@@ -36,6 +36,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
 
 import procsample  # noqa: E402
+import winbuild  # noqa: E402
 import xwin  # noqa: E402
 
 # Window styles and messages used by the tests.
@@ -158,23 +159,17 @@ for _sig in (signal.SIGTERM, signal.SIGHUP):
 
 
 def wine_arch():
-    """The architecture of the Windows programs run here, and of the Wine that
-    runs them: KAVRELO_WINE_ARCH (CTest sets it to the build's), else what
-    scripts/wine-arch picks for this machine (which then goes into the
-    environment, for scripts/wine-run)."""
-    arch = os.environ.get("KAVRELO_WINE_ARCH")
-    if not arch:
-        r = subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-arch")], capture_output=True,
-                           text=True, stdin=subprocess.DEVNULL)
-        if r.returncode != 0:
-            raise AssertionError(r.stderr.strip() or "scripts/wine-arch failed")
-        arch = os.environ["KAVRELO_WINE_ARCH"] = r.stdout.strip()
-    return arch
+    """The architecture of the Windows programs run here (scripts/wine-arch)."""
+    try:
+        return winbuild.arch()
+    except winbuild.NoWine as e:
+        raise AssertionError(str(e))
 
 
 def windows_bin_dir():
     """The bin folder of the Windows build whose programs run here."""
-    return os.path.join(REPO, "build", "mingw64" if wine_arch() == "x86_64" else "mingw32", "bin")
+    wine_arch()
+    return winbuild.bin_dir()
 
 
 def wine_env():
