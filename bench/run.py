@@ -136,16 +136,6 @@ def memory_kib(pid):
             "Private_Clean": m["private_clean"], "Private_Dirty": m["private_dirty"]}
 
 
-def comm(pid):
-    return procsample.name(pid)
-
-
-def find_wineserver(prefix):
-    """The Wine server of the prefix: it works in a folder named after the
-    prefix's device and inode numbers."""
-    return procsample.find_wineserver(prefix)
-
-
 # ---- X ---------------------------------------------------------------------
 
 # Green below this is "dark": text drawn in the window text colour (black).
@@ -199,7 +189,7 @@ class Wine:
             raise BenchError("the Wine prefix could not be prepared within 300 s")
         finally:
             end(proc)
-        self.server_pid = find_wineserver(self.prefix)
+        self.server_pid = procsample.find_wineserver(self.prefix)
         if self.server_pid is None:
             raise BenchError("the Wine server of %s was not found" % self.prefix)
         # Let the services that wineboot starts settle before measuring.
@@ -221,7 +211,7 @@ class Wine:
             pass
         # When the prefix went away meanwhile, -k cannot find its server: end
         # the one found at the start by its id (its clients follow it).
-        if comm(self.server_pid) and comm(self.server_pid).startswith("wineserver"):
+        if (procsample.name(self.server_pid) or "").startswith("wineserver"):
             try:
                 os.kill(self.server_pid, signal.SIGTERM)
             except OSError:
@@ -489,7 +479,7 @@ def render(opts, idle, start, exe_facts, floor_facts, core):
                                           opts.startup_runs))
     add("Build measured: %s (%s), under %s." % (
         opts.arch, os.path.relpath(opts.bin_dir, REPO) if opts.bin_dir.startswith(REPO) else opts.bin_dir,
-        "wine64" if opts.arch == "x86_64" else "32-bit Wine"))
+        winbuild.WINE_NAMES[opts.arch]))
     if opts.kavrelo_exe:
         add("Kavrelo measured from " + os.path.basename(opts.kavrelo_exe))
     add("")
@@ -629,10 +619,10 @@ def main(argv):
     except winbuild.NoWine as e:
         raise BenchError(str(e))
     if opts.bin_dir is None:
-        opts.bin_dir = winbuild.bin_dir()
+        opts.bin_dir = winbuild.bin_dir(arch)
     if opts.work_dir is None:
         opts.work_dir = os.path.join(os.path.dirname(os.path.abspath(opts.bin_dir)), "bench")
-    log("measuring the %s build (%s) under %s" % (arch, opts.bin_dir, "wine64" if arch == "x86_64" else "32-bit Wine"))
+    log("measuring the %s build (%s) under %s" % (arch, opts.bin_dir, winbuild.WINE_NAMES[arch]))
     os.makedirs(opts.work_dir, exist_ok=True)
     programs = Programs(opts.bin_dir, opts.kavrelo_exe)
     wine = Wine(os.path.join(os.path.abspath(opts.work_dir), "wineprefix"), arch)

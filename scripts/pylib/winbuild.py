@@ -8,6 +8,11 @@ import subprocess
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
+# Each architecture's CMake preset (its programs are in build/PRESET/bin) and
+# the Wine that runs them, as scripts/wine-arch names them.
+PRESETS = {"i686": "mingw32", "x86_64": "mingw64"}
+WINE_NAMES = {"i686": "32-bit Wine", "x86_64": "wine64"}
+
 
 class NoWine(Exception):
     """Neither Wine can run here, or the one asked for cannot."""
@@ -27,9 +32,10 @@ def arch():
     return value
 
 
-def bin_dir():
-    """The bin folder of the Windows build whose programs run here."""
-    return os.path.join(REPO, "build", "mingw64" if arch() == "x86_64" else "mingw32", "bin")
+def bin_dir(which=None):
+    """The bin folder of the Windows build of the given architecture
+    (default: arch(), the one whose programs run here)."""
+    return os.path.join(REPO, "build", PRESETS[which or arch()], "bin")
 
 
 def wine_env(env, which=None):

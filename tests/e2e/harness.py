@@ -168,8 +168,7 @@ def wine_arch():
 
 def windows_bin_dir():
     """The bin folder of the Windows build whose programs run here."""
-    wine_arch()
-    return winbuild.bin_dir()
+    return winbuild.bin_dir(wine_arch())
 
 
 def wine_env():

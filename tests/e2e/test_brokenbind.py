@@ -14,7 +14,27 @@ import re
 import harness as h
 
 
-class BrokenBinding(h.WineTestCase):
+class ErrorBoxCase(h.WineTestCase):
+    def message_of(self, box):
+        """The text of a message box (as the probe reports it), logged."""
+        message = "\n".join(c["text"] for c in box["children"]
+                            if c["class"].lower() == "static" and c["text"])
+        h.log("message box text:", repr(message))
+        return message
+
+    def dismiss(self, box, proc):
+        """Clicks the box's one button, as a user would, and waits for the
+        process to end and the box with it; returns the exit code."""
+        buttons = [c for c in box["children"] if c["class"].lower() == "button"]
+        self.assertEqual(len(buttons), 1, "one button: %r" % [b["text"] for b in buttons])
+        h.click(*h.child_center(self.probe.info(box["hwnd"]), buttons[0]))
+        code = h.wait_exit(proc, timeout=10)
+        h.log("exit code", code)
+        self.assertFalse(self.probe.exists(box["hwnd"]))
+        return code
+
+
+class BrokenBinding(ErrorBoxCase):
     def test_error_box_then_exit(self):
         h.mousemove(1270, 790)
         tool = h.Tool(self.probe, exe=h.env_path("KAVRELO_BROKENBIND_EXE"))
@@ -25,9 +45,7 @@ class BrokenBinding(h.WineTestCase):
         self.assertEqual(len(boxes), 1)
         box = boxes[0]
         self.assertEqual(box["caption"], "Kavrelo")
-        statics = [c["text"] for c in box["children"] if c["class"].lower() == "static" and c["text"]]
-        message = "\n".join(statics)
-        h.log("message box text:", repr(message))
+        message = self.message_of(box)
         self.assertIn("GetCursorPos", message)
         self.assertIn("user32", message.lower())
         self.assertTrue(re.search(r"[\u4e00-\u9fff]", message), "Chinese text: %r" % message)
@@ -41,21 +59,14 @@ class BrokenBinding(h.WineTestCase):
         h.stays(only_one, 1.5, what="a single message box")
         self.assertIsNone(tool.proc.poll(), "the process waits for the message box")
 
-        # Dismiss it with its OK button, as a user would.
-        buttons = [c for c in box["children"] if c["class"].lower() == "button"]
-        self.assertEqual(len(buttons), 1, "one button: %r" % [b["text"] for b in buttons])
-        h.click(*h.child_center(self.probe.info(box["hwnd"]), buttons[0]))
-        code = h.wait_exit(tool.proc, timeout=10)
-        h.log("exit code", code)
-        self.assertNotEqual(code, 0)
-        self.assertFalse(self.probe.exists(box["hwnd"]))
+        self.assertNotEqual(self.dismiss(box, tool.proc), 0)
 
 
 # The exit code of a run ended by an untrapped error (kExitUntrappedError).
 EXIT_UNTRAPPED_ERROR = 2
 
 
-class BrokenCreation(h.WineTestCase):
+class BrokenCreation(ErrorBoxCase):
     def test_error_box_stays_until_dismissed(self):
         exe = h.env_path("KAVRELO_BROKENCREATE_EXE")
         h.mousemove(1270, 790)
@@ -71,9 +82,7 @@ class BrokenCreation(h.WineTestCase):
         boxes = h.poll(the_box, what="the error box", timeout=max(h.DEADLINE, 30))
         self.assertEqual(len(boxes), 1)
         box = self.probe.info(boxes[0]["hwnd"])
-        statics = [c["text"] for c in box["children"] if c["class"].lower() == "static" and c["text"]]
-        message = "\n".join(statics)
-        h.log("message box text:", repr(message))
+        message = self.message_of(box)
         # The error number of a window or control that cannot be created, what
         # failed (the text box), and that the program will end.
         self.assertIn("运行时错误 7", message)
@@ -91,13 +100,7 @@ class BrokenCreation(h.WineTestCase):
             return proc.poll() is None and "error" not in info and info["visible"]
         h.stays(still_up, 3.0, what="the error box on the screen")
 
-        buttons = [c for c in box["children"] if c["class"].lower() == "button"]
-        self.assertEqual(len(buttons), 1, "one button: %r" % [b["text"] for b in buttons])
-        h.click(*h.child_center(self.probe.info(box["hwnd"]), buttons[0]))
-        code = h.wait_exit(proc, timeout=10)
-        h.log("exit code", code)
-        self.assertEqual(code, EXIT_UNTRAPPED_ERROR)
-        self.assertFalse(self.probe.exists(box["hwnd"]))
+        self.assertEqual(self.dismiss(box, proc), EXIT_UNTRAPPED_ERROR)
 
 
 if __name__ == "__main__":

@@ -35,6 +35,7 @@ expect "a machine that runs 32-bit code" 0 '^i686$' KAVRELO_WINE32_LOADER=/bin/t
 expect "a machine that cannot" 0 '^x86_64$' KAVRELO_WINE32_LOADER=/bin/false --
 expect "the reason given" 0 '^as x86_64 under wine64: this machine cannot run 32-bit code$' \
   KAVRELO_WINE32_LOADER=/bin/false -- --why
+expect "the build it then runs" 0 '^mingw64$' KAVRELO_WINE32_LOADER=/bin/false -- --preset
 expect "no 32-bit loader at all" 0 '^x86_64$' KAVRELO_WINE32_LOADER=/nonexistent/wine --
 expect "i686 forced where it cannot run" 1 'KAVRELO_WINE_ARCH=i686.*cannot run 32-bit' \
   KAVRELO_WINE32_LOADER=/bin/false KAVRELO_WINE_ARCH=i686 --
