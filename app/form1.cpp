@@ -9,16 +9,19 @@ namespace kavrelo {
 
 namespace {
 
-// Positions and sizes in pixels at 96 dpi. Labels take their width and height
-// from their text; the sizes here are those of the 9-point font.
-constexpr Box kLabel2Box{8, 8, 6, 12};
-constexpr Box kLabel3Box{360, 8, 60, 12};
-constexpr Box kHScroll1Box{8, 32, 401, 17};
-constexpr Box kLabel1Box{16, 64, 6, 12};
-constexpr Box kLabel5Box{56, 64, 276, 12};
-constexpr Box kLabel4Box{384, 64, 18, 12};
-constexpr Box kLabel6Box{8, 88, 54, 12};
-constexpr Box kText1Box{8, 112, 409, 81};
+// The layout in twips (15 to a pixel at 96 dpi), turned into pixels once, at
+// start-up, at the DPI the system tells the program. Labels then take their
+// width and height from their text in the 9-point font of that DPI; the sizes
+// here are those of the 9-point font at 96 dpi.
+constexpr int kClientWidth = 6405, kClientHeight = 3090;
+constexpr TwipsBox kLabel2Box{120, 120, 90, 180};
+constexpr TwipsBox kLabel3Box{5400, 120, 900, 180};
+constexpr TwipsBox kHScroll1Box{120, 480, 6015, 255};
+constexpr TwipsBox kLabel1Box{240, 960, 90, 180};
+constexpr TwipsBox kLabel5Box{840, 960, 4140, 180};
+constexpr TwipsBox kLabel4Box{5760, 960, 270, 180};
+constexpr TwipsBox kLabel6Box{120, 1320, 810, 180};
+constexpr TwipsBox kText1Box{120, 1680, 6135, 1215};
 
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTimer1IntervalMs = 100;
@@ -43,15 +46,17 @@ constexpr HScrollBar::Range kHScroll1Range{0, 255, 1, 10};
 }  // namespace
 
 Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem)
-    : form_(instance, FormStyle{u"Kavrelo", 427, 206, kIconGroup, CreateForm1Font()}),
-      HScroll1(form_, kIdHScroll1, kHScroll1Box, kHScroll1Range),
-      Label1(form_, kIdLabel1, kLabel1Box, u"0"),
-      Label2(form_, kIdLabel2, kLabel2Box, u"0"),
-      Label4(form_, kIdLabel4, kLabel4Box, kBarEnd),
-      Label5(form_, kIdLabel5, kLabel5Box, kInstruction),
-      Label3(form_, kIdLabel3, kLabel3Box, kNoTarget),
-      Label6(form_, kIdLabel6, kLabel6Box, kVersion),
-      Text1(form_, kIdText1, kText1Box, kNotice),
+    : dpi_(ScreenDpi()),
+      form_(instance, FormStyle{u"Kavrelo", TwipsToPixels(kClientWidth, dpi_),
+                                TwipsToPixels(kClientHeight, dpi_), kIconGroup, CreateForm1Font(dpi_)}),
+      HScroll1(form_, kIdHScroll1, ToPixels(kHScroll1Box, dpi_), kHScroll1Range),
+      Label1(form_, kIdLabel1, ToPixels(kLabel1Box, dpi_), u"0"),
+      Label2(form_, kIdLabel2, ToPixels(kLabel2Box, dpi_), u"0"),
+      Label4(form_, kIdLabel4, ToPixels(kLabel4Box, dpi_), kBarEnd),
+      Label5(form_, kIdLabel5, ToPixels(kLabel5Box, dpi_), kInstruction),
+      Label3(form_, kIdLabel3, ToPixels(kLabel3Box, dpi_), kNoTarget),
+      Label6(form_, kIdLabel6, ToPixels(kLabel6Box, dpi_), kVersion),
+      Text1(form_, kIdText1, ToPixels(kText1Box, dpi_), kNotice),
       Timer1(form_, kTimer1Id, kTimer1IntervalMs),
       controls_{Label1, Label2, Label3, HScroll1},
       windowSystem_(windowSystem) {

@@ -16,6 +16,7 @@ private:
     static void OnTimer1Tick(void* self);
     static void OnHScroll1Change(void* self);
 
+    const int dpi_;  // as the system tells it at start-up; the layout follows it
     Form form_;
     // Created in tab order.
     HScrollBar HScroll1;

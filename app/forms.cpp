@@ -1,9 +1,6 @@
 #include "forms.h"
 
-#include <new>
-
 #include "error.h"
-#include "handle_text.h"
 
 namespace kavrelo {
 
@@ -29,34 +26,7 @@ const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_st
     throw Error(ErrorCode::CreateFailed, text.view());
 }
 
-HWND CreateChild(Form& form, int id, const wchar_t* cls, const wchar_t* text, DWORD style,
-                 DWORD exStyle, Box b, std::u16string_view what) {
-    HWND hwnd = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.width,
-                                b.height, form.hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                form.instance(), nullptr);
-    if (hwnd == nullptr) RaiseCreateFailed(what);
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(form.font()), FALSE);
-    return hwnd;
-}
-
 }  // namespace
-
-void ShowError(HWND owner, int number, std::u16string_view text, bool ending) {
-    ErrorText message;
-    message << u"运行时错误 " << DecimalText(number).view() << u"：\r\n\r\n" << text;
-    if (ending) message << u"\r\n\r\n程序将退出。";
-
-    // The box's modal loop ends as soon as it meets a WM_QUIT, and the box
-    // with it, before anyone could read it. Whoever asked this thread to quit
-    // can wait until the user has dismissed the report: take a pending
-    // WM_QUIT out now and post it again, with its exit code, afterwards. (The
-    // form posts none from its own tear-down; this holds for any caller.)
-    MSG quit{};
-    const bool quitPending = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
-    // The terminator: ErrorText's buffer starts zeroed and never fills up.
-    MessageBoxW(owner, W(message.view()), L"Kavrelo", MB_OK | MB_ICONERROR);
-    if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
-}
 
 // ---- Label ----
 
@@ -72,8 +42,8 @@ MeasuringDC::~MeasuringDC() {
 
 Label::Label(Form& form, int id, Box placed, std::u16string_view text)
     : measure_(form.measuringDC()), placed_(placed), text_(text) {
-    hwnd_ = CreateChild(form, id, L"Static", W(text_), SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, placed,
-                        u"标签");
+    hwnd_ = form.createControl(id, L"Static", W(text_), SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, placed,
+                               u"标签");
     fit();
 }
 
@@ -108,72 +78,12 @@ void Label::fit() {
     placed_ = b;
 }
 
-// ---- HScrollBar ----
-
-HScrollBar::HScrollBar(Form& form, int id, Box placed, Range range)
-    : form_(&form), range_(range), value_(range.min) {
-    hwnd_ = CreateChild(form, id, L"ScrollBar", L"", SBS_HORZ | WS_TABSTOP, 0, placed, u"滚动条");
-    SCROLLINFO info{};
-    info.cbSize = sizeof info;
-    info.fMask = SIF_RANGE | SIF_POS;
-    info.nMin = range.min;
-    info.nMax = range.max;
-    info.nPos = value_;
-    SetScrollInfo(hwnd_, SB_CTL, &info, TRUE);
-    form.addScrollBar(*this);
-}
-
-// Its window goes with the form's.
-HScrollBar::~HScrollBar() {
-    if (form_ != nullptr) form_->removeScrollBar(*this);
-}
-
-bool HScrollBar::scrolled(int code) {
-    int next = value_;
-    switch (code) {
-        case SB_LINELEFT: next -= range_.smallChange; break;
-        case SB_LINERIGHT: next += range_.smallChange; break;
-        case SB_PAGELEFT: next -= range_.largeChange; break;
-        case SB_PAGERIGHT: next += range_.largeChange; break;
-        case SB_LEFT: next = range_.min; break;
-        case SB_RIGHT: next = range_.max; break;
-        case SB_THUMBPOSITION: {
-            // The end of a drag. While the thumb moves (SB_THUMBTRACK) the
-            // control draws it alone and the value stays.
-            SCROLLINFO info{};
-            info.cbSize = sizeof info;
-            info.fMask = SIF_TRACKPOS;
-            if (!GetScrollInfo(hwnd_, SB_CTL, &info)) return false;
-            next = info.nTrackPos;
-            break;
-        }
-        default: return false;
-    }
-    if (next < range_.min) next = range_.min;
-    if (next > range_.max) next = range_.max;
-    if (next == value_) return false;
-    value_ = next;
-    SetScrollPos(hwnd_, SB_CTL, value_, TRUE);
-    followThumbWithCaret();
-    return true;
-}
-
-void HScrollBar::followThumbWithCaret() {
-    // A focused scroll bar marks its thumb with a blinking caret, placed when
-    // it took the focus; some systems leave it there when the value is set
-    // from outside the control. Keep it on the thumb.
-    if (GetFocus() != hwnd_) return;
-    SCROLLBARINFO info{};
-    info.cbSize = sizeof info;
-    if (GetScrollBarInfo(hwnd_, OBJID_CLIENT, &info)) SetCaretPos(info.xyThumbTop + 1, 1);
-}
-
 // ---- TextBox ----
 
 TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
-    hwnd_ = CreateChild(form, id, kEditClass, W(text),
-                        ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_TABSTOP,
-                        WS_EX_CLIENTEDGE, placed, u"文本框");
+    hwnd_ = form.createControl(id, kEditClass, W(text),
+                               ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_TABSTOP,
+                               WS_EX_CLIENTEDGE, placed, u"文本框");
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);  // no limit beyond the control's own
 }
 
@@ -269,6 +179,16 @@ Form::~Form() {
     if (scrollBar_ != nullptr) scrollBar_->form_ = nullptr;
 }
 
+HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle,
+                         Box b, std::u16string_view what) {
+    HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.width,
+                                   b.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   instance_, nullptr);
+    if (control == nullptr) RaiseCreateFailed(what);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
+    return control;
+}
+
 void Form::addScrollBar(HScrollBar& bar) noexcept {
     if (scrollBar_ != nullptr && scrollBar_ != &bar) scrollBar_->form_ = nullptr;
     scrollBar_ = &bar;
@@ -330,7 +250,7 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
         case WM_HSCROLL:
             if (scrollBar_ != nullptr && reinterpret_cast<HWND>(lp) == scrollBar_->hwnd() &&
-                !inEvent_ && scrollBar_->scrolled(LOWORD(wp))) {
+                !inEvent_ && scrollBar_->scrolled(LOWORD(wp), HIWORD(wp))) {
                 raise(scrollBar_->Change);
             }
             return 0;
@@ -352,6 +272,20 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SETFOCUS:
             if (focus_ != nullptr && IsWindow(focus_)) SetFocus(focus_);
             return 0;
+
+        case WM_NEXTDLGCTL: {
+            // Dialog keyboard handling hands Tab and Shift+Tab in the
+            // multi-line text box to its parent as this message, which only a
+            // dialog's own procedure acts on; the form does as a dialog does:
+            // the control given when the low word of lParam is set, otherwise
+            // the next (wParam 0) or previous tab stop from the focus.
+            HWND focused = GetFocus();
+            if (focused != nullptr && !IsChild(hwnd, focused)) focused = nullptr;
+            HWND next = LOWORD(lp) != 0 ? reinterpret_cast<HWND>(wp)
+                                        : GetNextDlgTabItem(hwnd, focused, wp != 0);
+            if (next != nullptr && IsChild(hwnd, next)) moveFocus(next);
+            return 0;
+        }
 
         case WM_COMMAND:
             // Enter and Escape reach the window as IDOK and IDCANCEL through
@@ -378,6 +312,15 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+void Form::moveFocus(HWND control) {
+    // An edit control that a dialog gives the focus to has its whole text
+    // selected, whichever way the focus came.
+    if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
+        SendMessageW(control, EM_SETSEL, 0, -1);
+    }
+    SetFocus(control);
+}
+
 void Form::raise(const Event& handler) {
     // Handlers run one at a time and are never re-entered, also while an
     // error is being reported.
@@ -385,20 +328,16 @@ void Form::raise(const Event& handler) {
     inEvent_ = true;
     try {
         handler();
-    } catch (const Error& e) {
-        reportUntrapped(e.c_text(), e.number());
-    } catch (const std::bad_alloc&) {
-        reportUntrapped(u"内存不足。", 7);
     } catch (...) {
-        reportUntrapped(u"未知错误。", 0);
+        reportUntrapped(CurrentErrorReport());
     }
     inEvent_ = false;
 }
 
-void Form::reportUntrapped(const char16_t* text, int number) {
+void Form::reportUntrapped(const ErrorReport& error) {
     // No further tick while the message is shown; then the program ends.
     if (timer_ != nullptr) timer_->stop();
-    ShowError(hwnd_, number, text, true);
+    ShowError(hwnd_, error, true);
     exitCode_ = kExitUntrappedError;
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }

@@ -1,8 +1,9 @@
 // A small form layer on raw Win32: one top-level window with labels that size
-// themselves to their text, a horizontal scroll bar with a change event, a
-// multi-line text box and a timer. Events run one at a time on the UI thread;
-// an error that escapes an event handler is reported to the user and ends the
-// program.
+// themselves to their text, a horizontal scroll bar with a change event
+// (scroll_bar.h), a multi-line text box and a timer. Events run one at a time
+// on the UI thread; an error that escapes an event handler is reported to the
+// user (error_report.h) and ends the program. Tab and Shift+Tab move the focus
+// between the controls that are tab stops, as in a dialog.
 //
 // A form and the scroll bar and timer it raises events for know each other
 // until either goes: whichever is destroyed first, the other forgets it, so
@@ -14,23 +15,14 @@
 #include <string_view>
 
 #include "controls.h"
-#include "label_fit.h"
+#include "error_report.h"
+#include "event.h"
+#include "layout.h"
+#include "scroll_bar.h"
 
 namespace kavrelo {
 
-// Exit code of a run ended by an untrapped error.
-constexpr int kExitUntrappedError = 2;
-
 class Form;
-
-// An event binding: the handler to call and what it works on.
-struct Event {
-    void (*handler)(void* context) = nullptr;
-    void* context = nullptr;
-
-    explicit operator bool() const noexcept { return handler != nullptr; }
-    void operator()() const { handler(context); }
-};
 
 // Owns a GDI font.
 class Font {
@@ -78,35 +70,6 @@ private:
     Text text_;
 };
 
-class HScrollBar final : public ValueControl {
-public:
-    struct Range {
-        int min, max, smallChange, largeChange;
-    };
-    HScrollBar(Form& form, int id, Box placed, Range range);
-    ~HScrollBar() override;
-    HScrollBar(const HScrollBar&) = delete;
-    HScrollBar& operator=(const HScrollBar&) = delete;
-
-    std::int16_t value() const override { return static_cast<std::int16_t>(value_); }
-    HWND hwnd() const noexcept { return hwnd_; }
-
-    // Raised once after every change of the value.
-    Event Change;
-
-    // A WM_HSCROLL from the control; true when it changed the value.
-    bool scrolled(int code);
-
-private:
-    friend class Form;
-    void followThumbWithCaret();
-
-    Form* form_;  // null once the form is gone
-    HWND hwnd_ = nullptr;
-    Range range_;
-    int value_;
-};
-
 class TextBox {
 public:
     TextBox(Form& form, int id, Box placed, std::u16string_view text);
@@ -145,10 +108,6 @@ struct FormStyle {
     HFONT font;  // owned by the form from then on
 };
 
-// Shows an error in the program's language, owned by the given window, until
-// the user dismisses it; a pending WM_QUIT waits until then.
-void ShowError(HWND owner, int number, std::u16string_view text, bool ending);
-
 class Form {
 public:
     Form(HINSTANCE instance, const FormStyle& style);
@@ -160,6 +119,11 @@ public:
     HINSTANCE instance() const noexcept { return instance_; }
     HFONT font() const noexcept { return font_.get(); }
     HDC measuringDC() const noexcept { return measure_.get(); }
+
+    // Creates a visible child control in the form's font; raises CreateFailed
+    // naming `what` when the system cannot.
+    HWND createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, Box placed,
+                       std::u16string_view what);
 
     // The control that holds the keyboard focus when the window opens.
     void setInitialFocus(HWND control) noexcept { focus_ = control; }
@@ -183,7 +147,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
     LRESULT handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     void raise(const Event& handler);
-    void reportUntrapped(const char16_t* text, int number);
+    void reportUntrapped(const ErrorReport& error);
+    void moveFocus(HWND control);
 
     HINSTANCE instance_;
     Font font_;

@@ -1,9 +1,7 @@
 // Kavrelo: makes another window partly or fully transparent.
 #include <windows.h>
 
-#include <new>
-
-#include "error.h"
+#include "error_report.h"
 #include "form1.h"
 #include "user32.h"
 
@@ -25,16 +23,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         kavrelo::User32WindowSystem windowSystem(Entries());
         kavrelo::Form1 form(instance, windowSystem);
         return form.run(showCommand);
-    } catch (const kavrelo::Error& e) {
+    } catch (...) {
         // Building the tool window failed (a control or the timer could not
-        // be created): what had been built is gone, the window with it, and
-        // the report has no owner. It stays until the user dismisses it: the
-        // form posts no WM_QUIT when its window is destroyed outside its
-        // message loop, and ShowError holds back any that is pending.
-        kavrelo::ShowError(nullptr, e.number(), e.text(), true);
-        return kavrelo::kExitUntrappedError;
-    } catch (const std::bad_alloc&) {
-        kavrelo::ShowError(nullptr, 7, u"内存不足。", true);
+        // be created, or memory ran out): what had been built is gone, the
+        // window with it, and the report has no owner. It stays until the
+        // user dismisses it: the form posts no WM_QUIT when its window is
+        // destroyed outside its message loop, and ShowError holds back any
+        // that is pending.
+        kavrelo::ShowError(nullptr, kavrelo::CurrentErrorReport(), true);
         return kavrelo::kExitUntrappedError;
     }
 }

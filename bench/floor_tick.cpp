@@ -38,7 +38,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // The label, in the same font as the tool window's labels: 9 points, Chinese
 // character set.
 bool AddLabel(HWND hwnd, HINSTANCE instance) {
-    font = kavrelo::CreateForm1Font();
+    font = kavrelo::CreateForm1Font(kavrelo::ScreenDpi());
     label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                             8, 8, 80, 12, hwnd, nullptr, instance, nullptr);
     if (label == nullptr) return false;

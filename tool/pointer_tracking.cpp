@@ -10,7 +10,8 @@ void Timer1_Timer(Form1Controls& form, WindowSystem& ws) {
     ws.GetCursorPos(&point);  // result ignored on purpose
     const Handle window = ws.WindowFromPoint(point.x, point.y);
 
-    // Written on every tick, also when it does not change.
+    // Set on every tick, also when it does not change; the label itself
+    // skips the repaint and the resize of an unchanged text.
     form.Label2.setText(DecimalText(window).view());
 
     // Polled once per tick; negative as a signed 16-bit value means "down".

@@ -616,15 +616,15 @@ def wine_version():
     return version
 
 
-def _reg_add(key, name, value):
-    r = subprocess.run([wine_run(), "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+def _reg_add(key, name, value, kind="REG_SZ"):
+    r = subprocess.run([wine_run(), "reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"],
                        env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
     if r.returncode != 0:
         raise AssertionError("could not set up the Wine prefix (reg add %s %s: %d)" % (key, name, r.returncode))
 
 
-def prepare_prefix():
+def prepare_prefix(dpi=96):
     """Settings of the tests' prefix, made once (again when they change).
 
     Managed=N: there is no window manager on the test display, and Wine then
@@ -634,12 +634,16 @@ def prepare_prefix():
 
     Version: the Windows version that Wine reports in this prefix, from
     KAVRELO_WINE_VERSION (each version has a prefix of its own).
+
+    LogPixels: the DPI that Wine tells every program started afterwards
+    (GetDeviceCaps of the screen, LOGPIXELSY), as Windows XP to 7 do; 96
+    unless a test asks for another.
     """
     prefix = os.environ.get("KAVRELO_WINEPREFIX")
     if not prefix:
         return
     version = wine_version()
-    settings = "Managed=N\n" + ("Version=%s\n" % version if version else "")
+    settings = "Managed=N\n" + ("Version=%s\n" % version if version else "") + "LogPixels=%d\n" % dpi
     marker = os.path.join(prefix, ".kavrelo-e2e-settings")
     try:
         with open(marker) as f:
@@ -650,6 +654,7 @@ def prepare_prefix():
     _reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
     if version:
         _reg_add(r"HKCU\Software\Wine", "Version", version)
+    _reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")
     shutdown_wine()  # writes the registry out
     with open(marker, "w") as f:
         f.write(settings)
@@ -672,11 +677,13 @@ class WineTestCase(unittest.TestCase):
     """Base class: a fresh Wine server for the prefix, a probe, and cleanup of
     everything on the way out."""
 
+    dpi = 96  # the DPI the prefix tells programs during the class's tests
+
     @classmethod
     def setUpClass(cls):
         # A desktop left from an earlier run would be bound to another display.
         shutdown_wine()
-        prepare_prefix()
+        prepare_prefix(cls.dpi)
         cls.addClassCleanup(shutdown_wine)
         cls.addClassCleanup(kill_all)
         cls.probe = Probe()

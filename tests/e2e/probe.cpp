@@ -67,7 +67,7 @@ void Rect(Json& j, const char* key, const RECT& r) {
 // The width and height of a text in the tool window's own font.
 void Measured(Json& j, const std::wstring& text) {
     HDC dc = GetDC(nullptr);
-    HFONT font = kavrelo::CreateForm1Font();
+    HFONT font = kavrelo::CreateForm1Font(kavrelo::ScreenDpi());
     HGDIOBJ old = SelectObject(dc, font);
     SIZE size = {0, 0};
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
@@ -154,6 +154,7 @@ void Info(Json& j, HWND hwnd, bool with_children = true) {
     j.Key("width").Int(cr.right - cr.left).Key("height").Int(cr.bottom - cr.top);
     j.Key("x").Int(origin.x).Key("y").Int(origin.y);
     j.EndObject();
+    j.Key("dpi").Int(kavrelo::ScreenDpi());  // as the system tells this probe
     Layered(j, hwnd);
     j.Key("focus");
     have_gti ? j.Int(HandleValue(gti.hwndFocus)) : j.Null();

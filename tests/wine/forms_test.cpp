@@ -1,6 +1,8 @@
-// The form layer (app/forms.*) with real windows, under Windows or Wine: the
-// default processing of a window's last message, WM_QUIT and the error box,
-// and the tear-down of a form and its timer and scroll bar in either order.
+// The form layer (app/forms.*, scroll_bar.*, error_report.*) with real
+// windows, under Windows or Wine: the default processing of a window's last
+// message, WM_QUIT and the error box, the scroll bar's change event for a
+// position sent by message, and the tear-down of a form and its timer and
+// scroll bar in either order.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -34,7 +36,7 @@ LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* e) {
 }
 const LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = SetUnhandledExceptionFilter(&EndOnUnhandledException);
 
-FormStyle TestStyle() { return FormStyle{u"KavreloFormsTest", 200, 100, 0, CreateForm1Font()}; }
+FormStyle TestStyle() { return FormStyle{u"KavreloFormsTest", 200, 100, 0, CreateForm1Font(96)}; }
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -272,12 +274,56 @@ TEST(ShowError, TheBoxStaysUpDespiteAPendingQuitWhichItPutsBack) {
     TakeQuit();
     PostQuitMessage(5);
     ErrorBoxWatcher watcher(kHold);
-    ShowError(nullptr, 7, u"无法创建文本框。", true);
+    ShowError(nullptr, ErrorReport{7, u"无法创建文本框。"}, true);
     watcher.finish();
     EXPECT_TRUE(watcher.seen());
     EXPECT_TRUE(watcher.stayedUp()) << "the box closed before it was dismissed";
     EXPECT_NE(watcher.text().find(L"无法创建文本框"), std::wstring::npos);
     EXPECT_EQ(TakeQuit(), 5) << "the quit asked for before the box is lost";
+}
+
+// ---- the scroll bar's change event ----
+
+TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbMoves) {
+    Form form(Instance(), TestStyle());
+    HScrollBar bar(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+    std::vector<int> seen;  // the value at each change event
+    struct Context {
+        HScrollBar* bar;
+        std::vector<int>* seen;
+    } context{&bar, &seen};
+    bar.Change = Event{[](void* c) {
+                           auto* ctx = static_cast<Context*>(c);
+                           ctx->seen->push_back(ctx->bar->value());
+                       },
+                       &context};
+    const auto send = [&](int code, int position) {
+        SendMessageW(form.hwnd(), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(bar.hwnd()));
+    };
+
+    // What an accessibility or automation tool sends to set the bar.
+    send(SB_THUMBPOSITION, 77);
+    send(SB_ENDSCROLL, 0);
+    EXPECT_EQ(bar.value(), 77);
+    EXPECT_EQ(GetScrollPos(bar.hwnd(), SB_CTL), 77) << "the thumb stands at the value";
+    EXPECT_EQ(seen, std::vector<int>{77});
+
+    // A drag: nothing while the thumb moves, one change when it is dropped.
+    send(SB_THUMBTRACK, 120);
+    send(SB_THUMBTRACK, 200);
+    EXPECT_EQ(bar.value(), 77);
+    EXPECT_EQ(seen.size(), 1u);
+    send(SB_THUMBPOSITION, 200);
+    send(SB_ENDSCROLL, 0);
+    EXPECT_EQ(seen, (std::vector<int>{77, 200}));
+
+    // Dropped where it stands: no change. Beyond the range: its end.
+    send(SB_THUMBPOSITION, 200);
+    send(SB_THUMBPOSITION, 300);
+    send(SB_THUMBPOSITION, 0);
+    EXPECT_EQ(seen, (std::vector<int>{77, 200, 255, 0}));
+    EXPECT_EQ(GetScrollPos(bar.hwnd(), SB_CTL), 0);
+    TakeQuit();
 }
 
 // ---- tear-down in either order ----

@@ -1,0 +1,51 @@
+// The tool window's geometry, kept free of Win32 so that its rules can be
+// tested anywhere: the layout is stored in twips and turned into pixels at the
+// DPI the system tells the program; a label sizes itself to its text.
+#pragma once
+
+namespace kavrelo {
+
+// A position and size in pixels.
+struct Box {
+    int x, y, width, height;
+};
+
+// The same in twips: 1440 to an inch at any DPI, 15 to a pixel at 96 dpi.
+struct TwipsBox {
+    int x, y, width, height;
+};
+
+constexpr int kTwipsPerInch = 1440;
+constexpr int kPointsPerInch = 72;
+
+// value * dpi / perInch, rounded to the nearest whole pixel (halves away from
+// zero, as MulDiv does).
+constexpr int ScaleRounded(int value, int dpi, int perInch) {
+    const long long scaled = static_cast<long long>(value) * dpi;
+    const long long half = perInch / 2;
+    return static_cast<int>(scaled >= 0 ? (scaled + half) / perInch : -((-scaled + half) / perInch));
+}
+
+constexpr int TwipsToPixels(int twips, int dpi) { return ScaleRounded(twips, dpi, kTwipsPerInch); }
+
+constexpr Box ToPixels(TwipsBox t, int dpi) {
+    return Box{TwipsToPixels(t.x, dpi), TwipsToPixels(t.y, dpi), TwipsToPixels(t.width, dpi),
+               TwipsToPixels(t.height, dpi)};
+}
+
+// The character height in pixels of a font of that many points.
+constexpr int PointsToPixels(int points, int dpi) { return ScaleRounded(points, dpi, kPointsPerInch); }
+
+struct TextExtent {
+    int width;       // of the whole text, one line
+    int lineHeight;  // of the font
+};
+
+// How a label sizes itself to its text: the left and top edges stay where the
+// layout put them, the width becomes the width of the text and the height one
+// line of the font.
+constexpr Box FitLabel(Box placed, TextExtent extent) {
+    return Box{placed.x, placed.y, extent.width < 0 ? 0 : extent.width, extent.lineHeight};
+}
+
+}  // namespace kavrelo
