@@ -1,5 +1,5 @@
-// What the tests' command-line helpers (probe.exe, relhelper.exe) share: the
-// parsing of their arguments, the error answer, the layered attributes of a
+// What the tests' command-line helper probe.exe is built on: the
+// parsing of its arguments, the error answer, the layered attributes of a
 // window, and the main routine that runs one command from the command line or,
 // with "serve", one command a line from stdin (arguments separated by tabs;
 // "quit" ends).

@@ -1,5 +1,5 @@
 """Shared pieces of the reliability tests, on top of the end-to-end harness
-(tests/e2e/harness.py): the relhelper.exe client, the hang target, the Wine
+(tests/e2e/harness.py): the probe client for what these tests read, the hang target, the Wine
 server of the suite's prefix, and the scroll bar's parts on screen.  Readings
 of a process's memory and objects come from procsample (scripts/pylib), which
 the benchmarks use too.
@@ -34,7 +34,6 @@ def defaults():
     for name, value in (("KAVRELO_EXE", os.path.join(bin_dir, "Kavrelo.exe")),
                         ("KAVRELO_PROBE", os.path.join(bin_dir, "probe.exe")),
                         ("KAVRELO_TARGET", os.path.join(bin_dir, "target.exe")),
-                        ("KAVRELO_RELHELPER", os.path.join(bin_dir, "relhelper.exe")),
                         ("KAVRELO_HANG_TARGET", os.path.join(bin_dir, "hang_target.exe")),
                         ("KAVRELO_WINE_RUN", os.path.join(REPO, "scripts", "wine-run")),
                         ("KAVRELO_WINEPREFIX", os.path.join(REPO, "build", "wineprefix-soak-" + h.wine_arch())),
@@ -43,15 +42,12 @@ def defaults():
 
 
 class Helper(h.Probe):
-    """relhelper.exe in serve mode (the same line protocol as the probe)."""
-
-    def __init__(self):
-        super().__init__(h.env_path("KAVRELO_RELHELPER"), "relhelper")
+    """probe.exe in serve mode, with what the reliability tests read."""
 
     def state(self, hwnd):
         s = self.call("state", hwnd)
         if "error" in s:
-            raise AssertionError("relhelper state: %r" % s)
+            raise AssertionError("probe state: %r" % s)
         return s
 
     def layered(self, hwnd):
