@@ -326,6 +326,33 @@ TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbM
     TakeQuit();
 }
 
+// ---- Tab between the tab stops ----
+
+TEST(Form, MovesTheFocusOnWM_NEXTDLGCTLAsADialogDoes) {
+    Form form(Instance(), TestStyle());
+    HScrollBar bar(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+    TextBox text(form, 101, Box{0, 30, 100, 40}, u"abc");
+    ShowWindow(form.hwnd(), SW_SHOW);
+    SetFocus(bar.hwnd());
+    ASSERT_EQ(GetFocus(), bar.hwnd());
+
+    // The next tab stop from the focus (what the text box sends for Tab), the
+    // previous one (Shift+Tab), both wrapping; the control given in wParam.
+    SendMessageW(form.hwnd(), WM_NEXTDLGCTL, 0, FALSE);
+    EXPECT_EQ(GetFocus(), text.hwnd());
+    DWORD start = 1, end = 0;
+    SendMessageW(text.hwnd(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u) << "the text box's text is selected when it takes the focus";
+    EXPECT_EQ(end, 3u);
+    SendMessageW(form.hwnd(), WM_NEXTDLGCTL, 0, FALSE);
+    EXPECT_EQ(GetFocus(), bar.hwnd());
+    SendMessageW(form.hwnd(), WM_NEXTDLGCTL, 1, FALSE);
+    EXPECT_EQ(GetFocus(), text.hwnd());
+    SendMessageW(form.hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bar.hwnd()), TRUE);
+    EXPECT_EQ(GetFocus(), bar.hwnd());
+    TakeQuit();
+}
+
 // ---- tear-down in either order ----
 
 TEST(Timer, DestroyedBeforeTheFormWhoseWindowStillExists) {
