@@ -26,6 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
 
+import procs  # noqa: E402
 import procsample  # noqa: E402
 import winbuild  # noqa: E402
 import xwin  # noqa: E402
@@ -65,48 +66,16 @@ class BenchError(Exception):
 
 # ---- processes ---------------------------------------------------------------
 
-_live = []
-
-
 def spawn(argv, env=None, **kw):
-    kw.setdefault("stdin", subprocess.DEVNULL)
+    """Starts a process, its output to /dev/null unless given (procs)."""
     kw.setdefault("stdout", subprocess.DEVNULL)
     kw.setdefault("stderr", subprocess.DEVNULL)
-    proc = subprocess.Popen(argv, env=env, start_new_session=True, **kw)
-    _live.append(proc)
-    return proc
+    return procs.start(argv, env=env, **kw)
 
 
 def end(proc):
-    """Ends a process started here, by its id (its own process group, of
-    which it is the leader), and reaps it."""
-    if proc in _live:
-        _live.remove(proc)
-    if proc.poll() is not None:
-        return
-    for sig, wait in ((signal.SIGTERM, 3), (signal.SIGKILL, 10)):
-        try:
-            os.killpg(proc.pid, sig)
-        except (ProcessLookupError, PermissionError):
-            try:
-                proc.send_signal(sig)
-            except ProcessLookupError:
-                pass
-        try:
-            proc.wait(timeout=wait)
-            return
-        except subprocess.TimeoutExpired:
-            continue
-
-
-def end_all():
-    while _live:
-        end(_live[-1])
-
-
-def _on_signal(signum, frame):
-    end_all()
-    sys.exit(128 + signum)
+    """Ends a process started here, with its process group, and reaps it."""
+    procs.end(proc, grace=3)
 
 
 # ---- the processes' CPU time and memory ---------------------------------------
@@ -204,11 +173,7 @@ class Wine:
         if self.server_pid is None:
             return
         # Ends the server of this prefix and every process of the prefix.
-        try:
-            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-        except (OSError, subprocess.TimeoutExpired):
-            pass
+        procs.stop_wine(self.prefix, self.env)
         # When the prefix went away meanwhile, -k cannot find its server: end
         # the one found at the start by its id (its clients follow it).
         if (procsample.name(self.server_pid) or "").startswith("wineserver"):
@@ -610,8 +575,8 @@ def check_complete(idle, start, exe_facts, core, opts):
 
 def main(argv):
     opts = parse_args(argv)
-    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-        signal.signal(sig, _on_signal)
+    # SIGTERM and SIGHUP end everything already (procs); so does Ctrl+C here.
+    signal.signal(signal.SIGINT, procs.exit_on_signal)
     if not os.environ.get("DISPLAY"):
         raise BenchError("no X display: run through bench/run or scripts/with-display")
     try:
@@ -626,6 +591,7 @@ def main(argv):
     os.makedirs(opts.work_dir, exist_ok=True)
     programs = Programs(opts.bin_dir, opts.kavrelo_exe)
     wine = Wine(os.path.join(os.path.abspath(opts.work_dir), "wineprefix"), arch)
+    procs.at_end(wine.shutdown)
     # One benchmark at a time on this prefix.
     lock = open(os.path.join(opts.work_dir, "bench.lock"), "w")
     import fcntl
@@ -669,7 +635,7 @@ def main(argv):
         log("start-up, %d run(s) per program" % opts.startup_runs)
         measure_startup(wine, xd, programs, opts, start)
     finally:
-        end_all()
+        procs.end_all()
         wine.shutdown()
         xd.close()
     exe_facts = executable_facts(programs.exe["kavrelo"])
@@ -692,6 +658,6 @@ if __name__ == "__main__":
     try:
         sys.exit(main(sys.argv[1:]))
     except BenchError as e:
-        end_all()
+        procs.end_all()
         print("bench: " + str(e), file=sys.stderr)
         sys.exit(1)

@@ -2,8 +2,8 @@
 
 The tests run on an X display (scripts/with-display gives them a private Xvfb)
 and in a Wine prefix of their own.  Everything started here is recorded and
-killed by process id on every way out (unittest's cleanups, try/finally and
-atexit), never by name.
+killed by process id on every way out (unittest's cleanups, try/finally,
+atexit and SIGTERM: scripts/pylib/procs.py), never by name.
 
 Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_WINE_RUN        scripts/wine-run
@@ -18,12 +18,10 @@ Environment (set by tests/e2e/CMakeLists.txt):
                           win10); Wine's default when unset
 """
 
-import atexit
 import json
 import os
 import queue
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -35,6 +33,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "scripts", "pylib"))
 
+import procs  # noqa: E402
 import procsample  # noqa: E402
 import winbuild  # noqa: E402
 import xwin  # noqa: E402
@@ -119,43 +118,8 @@ def stays(fn, duration, interval=0.05, what="condition"):
 
 # --- processes -------------------------------------------------------------
 
-_live = []  # every Popen started here that may still run
-
-
-def _kill(proc):
-    if proc.poll() is not None:
-        return
-    try:
-        # Each program runs in its own process group; its leader is the
-        # process we started (wine-run execs wine, which is the program).
-        os.killpg(proc.pid, signal.SIGKILL)
-    except (ProcessLookupError, PermissionError):
-        try:
-            proc.kill()
-        except ProcessLookupError:
-            pass
-    try:
-        proc.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        pass
-
-
 def kill_all():
-    while _live:
-        _kill(_live.pop())
-
-
-atexit.register(kill_all)
-
-
-def _on_signal(signum, frame):
-    kill_all()
-    shutdown_wine()
-    sys.exit(128 + signum)
-
-
-for _sig in (signal.SIGTERM, signal.SIGHUP):
-    signal.signal(_sig, _on_signal)
+    procs.end_all()
 
 
 def wine_arch():
@@ -182,57 +146,34 @@ def wine_run():
 
 
 def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None):
-    """Starts a Windows program under wine-run; the process is killed at the
-    latest when the tests end."""
-    proc = subprocess.Popen([wine_run(), program] + [str(a) for a in args],
-                            stdin=stdin, stdout=stdout, stderr=stderr,
-                            env=wine_env(), start_new_session=True)
-    _live.append(proc)
+    """Starts a Windows program under wine-run (wine-run execs wine, which
+    is the program); the process is killed at the latest when the tests end."""
+    proc = procs.start([wine_run(), program] + list(args), env=wine_env(), stdin=stdin, stdout=stdout,
+                       stderr=stderr)
     log("started", os.path.basename(program), *args, "pid", proc.pid)
     return proc
 
 
 def stop(proc):
-    _kill(proc)
-    if proc in _live:
-        _live.remove(proc)
-    for pipe in (proc.stdin, proc.stdout, proc.stderr):
-        if pipe is not None:
-            try:
-                pipe.close()
-            except OSError:
-                pass
+    procs.end(proc)
 
 
 def wait_exit(proc, timeout=DEADLINE):
     """Waits for a process to end; returns its exit code or fails."""
     try:
-        code = proc.wait(timeout=timeout)
+        return procs.wait(proc, timeout)
     except subprocess.TimeoutExpired:
         raise Timeout("process %d did not end within %.1f s" % (proc.pid, timeout))
-    if proc in _live:
-        _live.remove(proc)
-    return code
-
-
-def _wineserver(*args, timeout=30):
-    env = wine_env()
-    prefix = os.environ.get("KAVRELO_WINEPREFIX")
-    if not prefix:
-        return
-    env["WINEPREFIX"] = prefix
-    try:
-        subprocess.run(["wineserver"] + list(args), env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
-    except (OSError, subprocess.TimeoutExpired):
-        pass
 
 
 def shutdown_wine():
     """Ends the Wine server of the tests' own prefix (and so its desktop,
     which is bound to the X display it was started on)."""
-    if os.environ.get("KAVRELO_WINEPREFIX") and os.path.isdir(os.environ["KAVRELO_WINEPREFIX"]):
-        _wineserver("-k")
+    procs.stop_wine(os.environ.get("KAVRELO_WINEPREFIX"), wine_env())
+
+
+# Also on the way out, after every program started here.
+procs.at_end(shutdown_wine)
 
 
 # --- programs that answer in lines of JSON ---------------------------------
@@ -411,9 +352,7 @@ def pixel(path, x, y):
 
 def start_native(*args, stderr=subprocess.DEVNULL):
     """Starts a Linux program (not under Wine); killed like the others."""
-    proc = subprocess.Popen([str(a) for a in args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=stderr, start_new_session=True)
-    _live.append(proc)
+    proc = procs.start(args, stdout=subprocess.DEVNULL, stderr=stderr)
     log("started", *args, "pid", proc.pid)
     return proc
 
