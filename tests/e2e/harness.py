@@ -13,6 +13,7 @@ Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_EXE             Kavrelo.exe
   KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
   KAVRELO_BROKENCREATE_EXE  Kavrelo-brokencreate.exe (optional)
+  KAVRELO_NOLAYERED_EXE   Kavrelo-nolayered.exe (optional)
   KAVRELO_E2E_OUT         folder for screenshots and logs
   KAVRELO_WINE_VERSION    the Windows version the prefix reports (winxp, win7,
                           win10); Wine's default when unset
@@ -370,6 +371,16 @@ def mousemove(x, y):
     x, y = int(x), int(y)
     xdotool("mousemove", x, y)
     poll(lambda: mouse_location() == (x, y), what="the pointer at %d,%d" % (x, y))
+
+
+def warp(x, y):
+    """Moves the pointer at once, as an input device would (XTEST), without
+    starting a program: for moves many times a second.  Does not wait."""
+    import Xlib.X
+    import Xlib.ext.xtest
+    d = xdisplay().d
+    Xlib.ext.xtest.fake_input(d, Xlib.X.MotionNotify, x=int(x), y=int(y))
+    d.sync()
 
 
 def click(x, y, button=1):
