@@ -14,6 +14,7 @@ Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
   KAVRELO_BROKENCREATE_EXE  Kavrelo-brokencreate.exe (optional)
   KAVRELO_NOLAYERED_EXE   Kavrelo-nolayered.exe (optional)
+  KAVRELO_RELHELPER       relhelper.exe (tests/reliability)
   KAVRELO_E2E_OUT         folder for screenshots and logs
   KAVRELO_WINE_VERSION    the Windows version the prefix reports (winxp, win7,
                           win10); Wine's default when unset
@@ -182,12 +183,13 @@ def wine_run():
     return env_path("KAVRELO_WINE_RUN", required=False) or os.path.join(REPO, "scripts", "wine-run")
 
 
-def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None):
-    """Starts a Windows program under wine-run; the process is killed at the
-    latest when the tests end."""
+def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None, env=None):
+    """Starts a Windows program under wine-run (with env's variables added to
+    the environment); the process is killed at the latest when the tests
+    end."""
     proc = subprocess.Popen([wine_run(), program] + [str(a) for a in args],
                             stdin=stdin, stdout=stdout, stderr=stderr,
-                            env=wine_env(), start_new_session=True)
+                            env=dict(wine_env(), **(env or {})), start_new_session=True)
     _live.append(proc)
     log("started", os.path.basename(program), *args, "pid", proc.pid)
     return proc
@@ -535,12 +537,12 @@ def tool_windows(probe):
 class Tool:
     """A running Kavrelo.exe and its main window."""
 
-    def __init__(self, probe, exe=None):
+    def __init__(self, probe, exe=None, env=None):
         self.probe = probe
         self.exe = exe or env_path("KAVRELO_EXE")
         if tool_windows(probe):
             raise AssertionError("a Kavrelo window is already open")
-        self.proc = start(self.exe)
+        self.proc = start(self.exe, env=env)
         found = poll(lambda: self._visible_window(), what="the Kavrelo window", timeout=max(DEADLINE, 30))
         self.hwnd = found["hwnd"]
         log("Kavrelo window", self.hwnd)
@@ -635,6 +637,10 @@ def _reg_add(key, name, value):
         raise AssertionError("could not set up the Wine prefix (reg add %s %s: %d)" % (key, name, r.returncode))
 
 
+# The stand-in for SimSun (see prepare_prefix).
+SIMSUN = "WenQuanYi Micro Hei"
+
+
 def prepare_prefix():
     """Settings of the tests' prefix, made once (again when they change).
 
@@ -645,12 +651,18 @@ def prepare_prefix():
 
     Version: the Windows version that Wine reports in this prefix, from
     KAVRELO_WINE_VERSION (each version has a prefix of its own).
+
+    SimSun, the font the tool asks for: Windows has it on every locale, Wine
+    has none.  Wine's stand-in depends on the locale: under zh_CN.UTF-8 it is
+    WenQuanYi Micro Hei, under en_US.UTF-8 Droid Sans Fallback, which has no
+    Latin letters or digits (they would show as boxes).  The prefix names
+    WenQuanYi Micro Hei (fonts-wqy-microhei) as SimSun for every locale.
     """
     prefix = os.environ.get("KAVRELO_WINEPREFIX")
     if not prefix:
         return
     version = wine_version()
-    settings = "Managed=N\n" + ("Version=%s\n" % version if version else "")
+    settings = "Managed=N\nSimSun=%s\n" % SIMSUN + ("Version=%s\n" % version if version else "")
     marker = os.path.join(prefix, ".kavrelo-e2e-settings")
     try:
         with open(marker) as f:
@@ -659,6 +671,7 @@ def prepare_prefix():
     except OSError:
         pass
     _reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
+    _reg_add(r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", SIMSUN)
     if version:
         _reg_add(r"HKCU\Software\Wine", "Version", version)
     shutdown_wine()  # writes the registry out
