@@ -13,6 +13,11 @@ kavrelo::User32Entries Entries() {
     // A test build: the first tick's first operation cannot be bound.
     entries.getCursorPos = "GetCursorPos_unbound";
 #endif
+#ifdef KAVRELO_UNBOUND_SETLAYEREDWINDOWATTRIBUTES
+    // A test build: as on a system without it, the change handler's last
+    // operation cannot be bound.
+    entries.setLayeredWindowAttributes = "SetLayeredWindowAttributes_unbound";
+#endif
     return entries;
 }
 

@@ -2,7 +2,8 @@
 # Installs everything the build and the tests need on Debian 12: the native
 # and MinGW-w64 toolchains (both: the i686 one is a 64-bit program and builds
 # Kavrelo.exe everywhere), GoogleTest, Wine, Xvfb and the X tools the
-# end-to-end tests drive, a CJK font and the zh_CN.UTF-8 locale.
+# end-to-end tests drive, a CJK font, and the zh_CN.UTF-8 and en_US.UTF-8
+# locales (the tests run the program under both).
 # 32-bit Wine (wine32:i386 and the i386 libraries it pulls in) only where this
 # machine runs 32-bit code: found out by installing the 32-bit C library alone
 # and starting its loader. Elsewhere the tests run the x86_64 build under
@@ -15,7 +16,7 @@ PACKAGES=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
   xvfb xdotool x11-utils xcompmgr imagemagick fonts-wqy-microhei
-  locales python3 python3-pefile python3-xlib python3-psutil
+  locales python3 python3-pefile python3-pil python3-xlib python3-psutil
   util-linux procps
 )
 # `setup.sh fuzz` adds clang with its libFuzzer and sanitizer runtimes.
@@ -24,7 +25,6 @@ if [ "${1:-}" = fuzz ]; then
 fi
 # Installed only where 32-bit code runs.
 PACKAGES_32=(wine32:i386)
-LOCALE=zh_CN.UTF-8
 
 SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -37,9 +37,10 @@ installed() {
 }
 
 locale_present() {
+  # True when locale $1 (e.g. zh_CN) is generated in UTF-8.
   local all
   all=$(locale -a 2>/dev/null || true)
-  grep -qix 'zh_CN\.utf-\?8' <<<"$all"
+  grep -qix "$1"'\.utf-\?8' <<<"$all"
 }
 
 export DEBIAN_FRONTEND=noninteractive
@@ -119,8 +120,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get install -y -q "${missing[@]}" "${keep_out[@]}"
 fi
 
-if ! locale_present; then
-  echo "setup.sh: generating the $LOCALE locale" >&2
-  "${SUDO[@]}" localedef -i zh_CN -c -f UTF-8 -A /usr/share/locale/locale.alias "$LOCALE" \
-    || "${SUDO[@]}" localedef -i zh_CN -f UTF-8 "$LOCALE"
-fi
+for lang in zh_CN en_US; do
+  if ! locale_present "$lang"; then
+    echo "setup.sh: generating the $lang.UTF-8 locale" >&2
+    "${SUDO[@]}" localedef -i "$lang" -c -f UTF-8 -A /usr/share/locale/locale.alias "$lang.UTF-8" \
+      || "${SUDO[@]}" localedef -i "$lang" -f UTF-8 "$lang.UTF-8"
+  fi
+done

@@ -13,6 +13,7 @@ Environment (set by tests/e2e/CMakeLists.txt):
   KAVRELO_EXE             Kavrelo.exe
   KAVRELO_BROKENBIND_EXE  Kavrelo-brokenbind.exe (optional)
   KAVRELO_BROKENCREATE_EXE  Kavrelo-brokencreate.exe (optional)
+  KAVRELO_NOLAYERED_EXE   Kavrelo-nolayered.exe (optional)
   KAVRELO_E2E_OUT         folder for screenshots and logs
   KAVRELO_WINE_VERSION    the Windows version the prefix reports (winxp, win7,
                           win10); Wine's default when unset
@@ -145,11 +146,12 @@ def wine_run():
     return env_path("KAVRELO_WINE_RUN", required=False) or os.path.join(REPO, "scripts", "wine-run")
 
 
-def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None):
+def start(program, *args, stdin=subprocess.DEVNULL, stdout=None, stderr=None, env=None):
     """Starts a Windows program under wine-run (wine-run execs wine, which
-    is the program); the process is killed at the latest when the tests end."""
-    proc = procs.start([wine_run(), program] + list(args), env=wine_env(), stdin=stdin, stdout=stdout,
-                       stderr=stderr)
+    is the program), with env's variables added to the environment; the
+    process is killed at the latest when the tests end."""
+    proc = procs.start([wine_run(), program] + list(args), env=dict(wine_env(), **(env or {})), stdin=stdin,
+                       stdout=stdout, stderr=stderr)
     log("started", os.path.basename(program), *args, "pid", proc.pid)
     return proc
 
@@ -313,6 +315,16 @@ def mousemove(x, y):
     poll(lambda: mouse_location() == (x, y), what="the pointer at %d,%d" % (x, y))
 
 
+def warp(x, y):
+    """Moves the pointer at once, as an input device would (XTEST), without
+    starting a program: for moves many times a second.  Does not wait."""
+    import Xlib.X
+    import Xlib.ext.xtest
+    d = xdisplay().d
+    Xlib.ext.xtest.fake_input(d, Xlib.X.MotionNotify, x=int(x), y=int(y))
+    d.sync()
+
+
 def click(x, y, button=1):
     mousemove(x, y)
     xdotool("click", button)
@@ -463,12 +475,12 @@ def tool_windows(probe):
 class Tool:
     """A running Kavrelo.exe and its main window."""
 
-    def __init__(self, probe, exe=None):
+    def __init__(self, probe, exe=None, env=None):
         self.probe = probe
         self.exe = exe or env_path("KAVRELO_EXE")
         if tool_windows(probe):
             raise AssertionError("a Kavrelo window is already open")
-        self.proc = start(self.exe)
+        self.proc = start(self.exe, env=env)
         found = poll(lambda: self._visible_window(), what="the Kavrelo window", timeout=max(DEADLINE, 30))
         self.hwnd = found["hwnd"]
         log("Kavrelo window", self.hwnd)
@@ -563,6 +575,10 @@ def _reg_add(key, name, value, kind="REG_SZ"):
         raise AssertionError("could not set up the Wine prefix (reg add %s %s: %d)" % (key, name, r.returncode))
 
 
+# The stand-in for SimSun (see prepare_prefix).
+SIMSUN = "WenQuanYi Micro Hei"
+
+
 def prepare_prefix(dpi=96):
     """Settings of the tests' prefix, made once (again when they change).
 
@@ -577,12 +593,19 @@ def prepare_prefix(dpi=96):
     LogPixels: the DPI that Wine tells every program started afterwards
     (GetDeviceCaps of the screen, LOGPIXELSY), as Windows XP to 7 do; 96
     unless a test asks for another.
+
+    SimSun, the font the tool asks for: Windows has it on every locale, Wine
+    has none.  Wine's stand-in depends on the locale: under zh_CN.UTF-8 it is
+    WenQuanYi Micro Hei, under en_US.UTF-8 Droid Sans Fallback, which has no
+    Latin letters or digits (they would show as boxes).  The prefix names
+    WenQuanYi Micro Hei (fonts-wqy-microhei) as SimSun for every locale.
     """
     prefix = os.environ.get("KAVRELO_WINEPREFIX")
     if not prefix:
         return
     version = wine_version()
-    settings = "Managed=N\n" + ("Version=%s\n" % version if version else "") + "LogPixels=%d\n" % dpi
+    settings = ("Managed=N\nSimSun=%s\n" % SIMSUN + ("Version=%s\n" % version if version else "") +
+                "LogPixels=%d\n" % dpi)
     marker = os.path.join(prefix, ".kavrelo-e2e-settings")
     try:
         with open(marker) as f:
@@ -591,6 +614,7 @@ def prepare_prefix(dpi=96):
     except OSError:
         pass
     _reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
+    _reg_add(r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", SIMSUN)
     if version:
         _reg_add(r"HKCU\Software\Wine", "Version", version)
     _reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", dpi, "REG_DWORD")

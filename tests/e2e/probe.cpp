@@ -37,6 +37,9 @@
 //   textsum HWND           the window's text: length and a checksum
 //   clip-set N SEED        puts such a text on the clipboard (CF_UNICODETEXT)
 //   clip-get               length and checksum of the clipboard's text
+//   missing-glyphs HWND    the characters of the window's text that the tool
+//                          window's font has no glyph for (they show as
+//                          boxes), as this program's locale resolves the font
 //
 // Every answer is an object; failures are {"error": "..."}.
 #include <windows.h>
@@ -402,6 +405,32 @@ bool SetClipboardText(const std::wstring& text) {
     return ok;
 }
 
+// The characters of text for which the tool window's font, as it resolves in
+// this process, has no glyph (GetGlyphIndicesW marks them 0xFFFF); line breaks
+// are left out, and each character is listed once.
+std::wstring MissingGlyphs(const std::wstring& text) {
+    std::wstring missing;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font = kavrelo::CreateForm1Font(kavrelo::ScreenDpi());
+    HGDIOBJ old = SelectObject(dc, font);
+    std::vector<WORD> glyphs(text.size() + 1, 0);
+    if (GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                         GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR) {
+        missing = L"?";
+    } else {
+        for (size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            if (glyphs[i] == 0xFFFF && c != L'\r' && c != L'\n' && missing.find(c) == std::wstring::npos) {
+                missing += c;
+            }
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+    return missing;
+}
+
 std::string Run(const std::vector<std::wstring>& a) {
     if (a.empty()) return Error("no command");
     const std::wstring& cmd = a[0];
@@ -527,6 +556,11 @@ std::string Run(const std::vector<std::wstring>& a) {
         CloseClipboard();
         j.BeginObject().Key("ok").Bool(data != nullptr).Key("length").Int(static_cast<long long>(text.size()));
         j.Key("sum").Int(Checksum(text)).EndObject();
+    } else if (cmd == L"missing-glyphs" && a.size() >= 2) {
+        bool answered = true;
+        const std::wstring text = WindowText(ParseHwnd(a[1]), &answered);
+        if (!answered) return Error("the window does not answer");
+        j.BeginObject().Key("text").Str(text).Key("missing").Str(MissingGlyphs(text)).EndObject();
     } else {
         return Error("unknown command or missing arguments");
     }

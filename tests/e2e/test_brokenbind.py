@@ -7,7 +7,12 @@ Chinese; once it is dismissed the process ends with a non-zero exit code.
 An error while the tool window is being built (a build whose text box cannot
 be created, after the tool window and the controls before it exist): the
 report names what failed, in Chinese, and stays up until it is dismissed; the
-process then ends with the exit code of an untrapped error."""
+process then ends with the exit code of an untrapped error.
+
+An error the change handler's trap catches (a build that cannot bind
+SetLayeredWindowAttributes, as on a system without it): every change still
+shows in Label1 and gives the target the layered style; its alpha is never
+set, nothing is shown and the tool keeps running and ticking."""
 
 import re
 
@@ -60,6 +65,46 @@ class BrokenBinding(ErrorBoxCase):
         self.assertIsNone(tool.proc.poll(), "the process waits for the message box")
 
         self.assertNotEqual(self.dismiss(box, tool.proc), 0)
+
+
+class TrappedBinding(h.WineTestCase):
+    def test_changes_end_quietly_at_the_alpha(self):
+        h.mousemove(1270, 790)
+        target = h.Target("KavreloTrapTarget", 480, 300)
+        self.addCleanup(target.stop)
+        tool = h.Tool(self.probe, exe=h.env_path("KAVRELO_NOLAYERED_EXE"))
+        self.addCleanup(tool.stop)
+        pid = tool.info()["pid"]
+        c = self.probe.info(target.hwnd)["client"]
+        x, y = c["x"] + 300, c["y"] + 170
+        h.mousemove(x, y)
+        self.assertEqual(self.probe.from_point(x, y)["hwnd"], target.hwnd)
+        tool.wait_text(h.ID_LABEL2, h.handle_text(target.hwnd))
+        tool.capture_with_f1(target.hwnd)
+        self.assertFalse(self.probe.info(target.hwnd)["exstyle"] & h.WS_EX_LAYERED)
+
+        h.click(*tool.empty_point())
+        h.poll(lambda: self.probe.call("foreground")["hwnd"] == tool.hwnd, what="the tool in front")
+        for keyname, value in (("Right", 1), ("Next", 11), ("Left", 10)):
+            h.key(keyname)
+            tool.wait_text(h.ID_LABEL1, str(value))
+            self.assertEqual(tool.child(h.ID_HSCROLL1)["scroll"]["pos"], value)
+            h.poll(lambda: self.probe.info(target.hwnd)["exstyle"] & h.WS_EX_LAYERED,
+                   what="the layered style on the target")
+        # The alpha was never set: a layered window without attributes has
+        # none to read back.
+        self.assertIsNone(self.probe.info(target.hwnd)["layered"])
+
+        def quiet():
+            boxes = [w for w in self.probe.find(cls=h.DIALOG_CLASS) if w["pid"] == pid]
+            return not boxes and tool.proc.poll() is None
+        h.stays(quiet, 1.0, what="no message box and the tool running")
+        # Still ticking: Label2 follows the pointer to the tool and back.
+        for px, py in (tool.empty_point(), (x, y)):
+            h.mousemove(px, py)
+            tool.wait_text(h.ID_LABEL2, h.handle_text(self.probe.from_point(px, py)["hwnd"]))
+        self.assertTrue(quiet())
+        self.assertIsNone(self.probe.info(target.hwnd)["layered"])
 
 
 # The exit code of a run ended by an untrapped error (kExitUntrappedError).

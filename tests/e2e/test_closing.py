@@ -1,6 +1,7 @@
 """Closing the tool window ends the process at once with exit code 0: by
 WM_CLOSE, by the system menu's Close command, by Alt+F4 and by a click on
-the close box."""
+the close box.  The window the tool made transparent keeps the style and
+alpha it was given last."""
 
 import time
 
@@ -27,6 +28,34 @@ class Closing(h.WineTestCase):
         self.assertEqual(code, 0)
         self.assertFalse(self.probe.exists(tool.hwnd))
         self.assertEqual(h.tool_windows(self.probe), [])
+
+    def test_target_keeps_style_and_alpha(self):
+        h.mousemove(1270, 790)
+        target = h.Target("KavreloClosingTarget", 480, 300)
+        self.addCleanup(target.stop)
+        tool = h.Tool(self.probe)
+        self.addCleanup(tool.stop)
+        client = self.probe.info(target.hwnd)["client"]
+        x, y = client["x"] + 300, client["y"] + 170
+        h.mousemove(x, y)
+        self.assertEqual(self.probe.from_point(x, y)["hwnd"], target.hwnd)
+        tool.wait_text(h.ID_LABEL2, h.handle_text(target.hwnd))
+        tool.capture_with_f1(target.hwnd)
+        # The bar has the focus in the tool: bring the tool to the front by a
+        # click on it, then three pages and one step to the right.
+        h.click(*tool.empty_point())
+        h.poll(lambda: self.probe.call("foreground")["hwnd"] == tool.hwnd, what="the tool in front")
+        h.key("Next", "Next", "Next", "Right")
+        given = {"key": 0, "alpha": 255 - 31, "flags": h.LWA_ALPHA}
+        tool.wait_text(h.ID_LABEL1, "31")
+        h.poll(lambda: self.probe.info(target.hwnd)["layered"] == given, what="alpha %d on the target" % given["alpha"])
+
+        self.assertTrue(self.probe.post(tool.hwnd, h.WM_CLOSE))
+        self.assertEqual(h.wait_exit(tool.proc, timeout=PROMPT), 0)
+        info = self.probe.info(target.hwnd)
+        self.assertTrue(info["exstyle"] & h.WS_EX_LAYERED, "exstyle 0x%x" % info["exstyle"])
+        self.assertEqual(info["layered"], given)
+        self.assertTrue(info["visible"])
 
     def test_wm_close(self):
         self.close_and_check(lambda tool: self.assertTrue(self.probe.post(tool.hwnd, h.WM_CLOSE)))

@@ -1,5 +1,6 @@
 """Pointer tracking and capture: Label2 follows the window under the pointer
-(children included, other programs' windows too), F1 captures it into Label3,
+(children included, other programs' windows too) ten times a second, F1
+captures it into Label3 (also when it is already down at the first tick),
 and labels resize to their new texts with their left edge fixed."""
 
 import time
@@ -8,6 +9,12 @@ import harness as h
 
 TARGET_AT = (520, 80)
 NOTEPAD_AT = (520, 420)
+
+# The tick: every 100 ms.  Counted from outside for a few seconds, within
+# bounds wide enough for a busy machine, which a tick of 1 s or of 10 ms
+# falls outside.
+TICK = 0.1
+TICK_COUNT_SECONDS = 5.0
 
 
 class Tracking(h.WineTestCase):
@@ -113,6 +120,62 @@ class Tracking(h.WineTestCase):
         self.assertFalse(self.probe.info(self.target.button)["exstyle"] & h.WS_EX_LAYERED)
         self.assertEqual(self.tool.text(h.ID_LABEL1), "0")
         h.screenshot("tracking-captured")
+
+    def test_4_label2_follows_the_pointer_ten_times_a_second(self):
+        """The pointer goes to the other of two windows each time Label2 has
+        caught up with it.  Each round takes at least one tick, so the rounds
+        in a span of time are at most the ticks in it (a few more with a
+        margin for timers that run late and then catch up); with 100 ms ticks
+        and a quick observer nearly every tick makes a round, and a slow
+        machine that misses every other tick still makes more than a third."""
+        points = [self.point_over(self.target.hwnd, dy=150), self.point_over(self.notepad_hwnd)]
+        texts = [h.handle_text(self.probe.from_point(*p)["hwnd"]) for p in points]
+        self.assertNotEqual(texts[0], texts[1])
+        label2 = self.tool.child(h.ID_LABEL2)["hwnd"]
+
+        def shows(i):
+            return self.probe.info(label2)["caption"] == texts[i]
+        self.expect_label2_for(*points[0])
+        rounds, at = 0, 0
+        started = time.monotonic()
+        while time.monotonic() - started < TICK_COUNT_SECONDS:
+            at = 1 - at
+            h.warp(*points[at])
+            h.poll(lambda: shows(at), interval=0.002, what="Label2 to follow the pointer")
+            rounds += 1
+        elapsed = time.monotonic() - started
+        ticks = elapsed / TICK
+        h.log("%d rounds in %.2f s: %.1f a second" % (rounds, elapsed, rounds / elapsed))
+        self.assertLessEqual(rounds, 1.35 * ticks + 2,
+                             "Label2 changed %d times in %.2f s: more often than every %d ms"
+                             % (rounds, elapsed, TICK * 1000))
+        self.assertGreaterEqual(rounds, 0.35 * ticks,
+                                "Label2 changed %d times in %.2f s: far less often than every %d ms"
+                                % (rounds, elapsed, TICK * 1000))
+
+    def test_9_f1_down_before_the_start_captures_without_another_press(self):
+        """F1 held before the tool starts: the tool captures the window under
+        the pointer while it stays down, with no release and no new press.
+        (Under Wine a program started meanwhile sees F1 up until a key event
+        reaches it, here the key's auto-repeat, so the very first tick cannot
+        be told apart from the next ones.  Last: it replaces the class's tool
+        by its own.)"""
+        self.tool.stop()
+        h.poll(lambda: not h.tool_windows(self.probe), what="the tool window gone")
+        x, y = self.point_over(self.target.hwnd, dy=150)
+        # F1 goes to the foreground window: let it be target.exe, which
+        # ignores it (notepad would open its help).
+        h.click(x, y)
+        h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.target.hwnd, what="target.exe in front")
+        self.assertEqual(self.probe.from_point(x, y)["hwnd"], self.target.hwnd)
+        h.keydown("F1")
+        try:
+            tool = h.Tool(self.probe)
+            self.addCleanup(tool.stop)
+            tool.wait_text(h.ID_LABEL3, h.handle_text(self.target.hwnd))
+        finally:
+            h.keyup("F1")
+        self.assertEqual(tool.text(h.ID_LABEL2), h.handle_text(self.target.hwnd))
 
 
 if __name__ == "__main__":

@@ -1,14 +1,13 @@
-"""Faults around the tool: targets that go away or stop answering, the tool
-as its own target, the desktop and an open menu under the pointer, F1
-pressed hundreds of times, keys held down on the bar.  Each time, seen from
-outside: the process keeps running and ticking (Label2 follows the pointer),
-no message box appears, Label1 and the bar agree, and changes reach the
-captured window while it exists."""
+"""Faults around the tool: targets that go away or stop answering, the desktop
+and an open menu under the pointer, F1 pressed hundreds of times, a burst of
+keys on the bar.  Each time, seen from outside: the process keeps running and
+ticking (Label2 follows the pointer), no message box appears, Label1 and the
+bar agree, and changes reach the captured window while it exists.  (A target
+closed after a change, and the tool as its own target: tests/e2e/test_opacity.py.)"""
 
 import json
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -57,21 +56,6 @@ class Faults(rel.ToolCase):
             self.assertEqual(self.tool.text(h.ID_LABEL3), h.handle_text(t.hwnd), "the capture stays")
             self.assert_alive()
 
-        with self.subTest("destroyed between two changes (process killed)"):
-            t = h.Target("Doomed2", 480, 300)
-            self.addCleanup(t.stop)
-            self.focus_tool()
-            self.capture_at(*self.point_in(t.hwnd))
-            v = self.value()
-            self.click_bar("right_arrow", 1)
-            self.settled(v + 1, target=t.hwnd)
-            self.assertEqual(self.helper.layered(t.hwnd)["layered"]["alpha"], 254 - v)
-            t.stop()
-            h.poll(lambda: not self.probe.exists(t.hwnd), what="the target gone")
-            self.click_bar("right_arrow", 2)
-            self.settled(v + 3)
-            self.assert_alive()
-
         with self.subTest("a captured child whose window is destroyed"):
             t = h.Target("Doomed3", 480, 300)
             self.addCleanup(t.stop)
@@ -90,9 +74,9 @@ class Faults(rel.ToolCase):
     def test_hung_target(self):
         """SetWindowLongA on a window of another process is a message sent
         to that window's thread; Wine sends it without a time-out, so a
-        target that does not pump messages holds the tool's thread until it
-        answers or its process ends."""
-        findings = {}
+        target that does not pump messages holds the change handler until
+        it answers or its process ends.  Handlers never overlap: no tick
+        runs meanwhile, and every change queued meanwhile is applied after."""
         for how in ("answers again", "killed while hung"):
             with self.subTest(how):
                 ht = rel.HangTarget("HangTarget", *HANG_AT)
@@ -107,35 +91,28 @@ class Faults(rel.ToolCase):
                 self.settled(v + 1, target=ht.hwnd)
 
                 ht.hang()
-                started = time.monotonic()
                 # Three arrow clicks: the first change waits on the target;
                 # the other two wait in the tool's queue.
                 self.click_bar("right_arrow", 3)
                 # Label1 is written before the target is touched.
                 self.tool.wait_text(h.ID_LABEL1, str(v + 2))
-                # Does the tool still tick?  Move the pointer over another
-                # window and watch Label2 for a while.
+                # No tick while the handler waits: Label2 stays as it was
+                # although the pointer moves over another window.
                 a = self.tool.empty_point()
-                probe_at = self.probe.from_point(a[0], a[1] - 30)["hwnd"]
+                elsewhere = h.handle_text(self.probe.from_point(a[0], a[1] - 30)["hwnd"])
+                self.assertNotEqual(self.tool.text(h.ID_LABEL2), elsewhere)
                 h.mousemove(a[0], a[1] - 30)
-                follows = None
-                watch_end = time.monotonic() + HANG_SECONDS
-                while follows is None and time.monotonic() < watch_end:
-                    if self.tool.text(h.ID_LABEL2) == h.handle_text(probe_at):
-                        follows = round(time.monotonic() - started, 2)
-                    time.sleep(0.1)
-                label1 = self.tool.text(h.ID_LABEL1)
-                held = time.monotonic() - started
+                h.stays(lambda: self.tool.text(h.ID_LABEL2) != elsewhere, HANG_SECONDS,
+                        what="no tick while the change handler waits on the hung target")
+                self.assertEqual(self.tool.text(h.ID_LABEL1), str(v + 2))
                 h.screenshot("hung-target-%s" % how.split()[0])
 
                 if how == "answers again":
                     ht.release()
                 else:
                     ht.stop()
-                released = time.monotonic()
                 # Back: it ticks again, and all three changes are applied.
-                self.point_at(*self.tool.empty_point())
-                recovered = time.monotonic() - released
+                self.tool.wait_text(h.ID_LABEL2, elsewhere)
                 if how == "answers again":
                     self.settled(v + 4, target=ht.hwnd)
                     self.assertTrue(self.helper.layered(ht.hwnd)["exstyle"] & h.WS_EX_LAYERED)
@@ -143,32 +120,7 @@ class Faults(rel.ToolCase):
                     self.settled(v + 4)
                     h.poll(lambda: not self.probe.exists(ht.hwnd), what="the hung window gone")
                 self.assert_alive()
-                findings[how] = {"ticked again while hung, after s": follows,
-                                 "Label1 while hung": label1,
-                                 "hung for s": round(held, 1),
-                                 "ticking again after s": round(recovered, 2)}
                 ht.stop()
-        record("hung target", findings)
-
-    def test_tool_as_its_own_target(self):
-        self.focus_tool()
-        self.assertEqual(self.capture_at(*self.tool.empty_point()), self.tool.hwnd)
-        self.focus_tool()
-        h.key("End")
-        self.settled(255, target=self.tool.hwnd)
-        self.assertEqual(self.helper.layered(self.tool.hwnd)["layered"]["alpha"], 0)
-        self.assertEqual(h.x_opacity(self.tool_xid), 0, "invisible on the X side too")
-        # Invisible but alive: it still follows the pointer.
-        self.point_at(*self.point_in(self.target.hwnd))
-        self.point_at(*self.tool.empty_point())
-        self.assertEqual(self.helper.boxes(self.win_pid), [])
-        # The keyboard still reaches its bar: Home brings it back.
-        h.x_focus_window(self.tool_xid)
-        h.key("Home")
-        self.settled(0, target=self.tool.hwnd)
-        self.assertEqual(self.helper.layered(self.tool.hwnd)["layered"]["alpha"], 255)
-        self.assertIn(h.x_opacity(self.tool_xid), (None, 0xFFFFFFFF))
-        self.assert_alive()
 
     def test_pointer_over_the_desktop(self):
         self.focus_tool()
@@ -249,33 +201,19 @@ class Faults(rel.ToolCase):
         record("rapid F1", {"presses": presses, "Label3 after": label3})
         self.assert_alive()
 
-    def test_key_autorepeat_on_the_bar(self):
+    def test_burst_of_keys_on_the_bar(self):
+        """Forty key presses at once, then fifteen the other way: every
+        change is applied, and value, label and alpha agree at the end."""
         self.focus_tool()
         self.capture_at(*self.point_in(self.target.hwnd))
         self.focus_tool()
         h.key("Home")
-        self.settled(0, target=self.target.hwnd)
+        self.settled(0)
         h.x_focus_window(self.tool_xid)
-        seen = {}
-        for name in ("Right", "Left"):
-            start = self.value()
-            h.keydown(name)
-            try:
-                values = []
-                deadline = time.monotonic() + 5
-                while time.monotonic() < deadline:
-                    values.append(self.value())
-                    time.sleep(0.25)
-            finally:
-                h.keyup(name)
-            end = self.settled(target=self.target.hwnd)
-            seen[name] = {"from": start, "to": end, "samples": values}
-            if name == "Right":
-                self.assertGreater(end, start + 5, "the held key repeated: %r" % values)
-            else:
-                self.assertLess(end, seen["Right"]["to"] - 5, "the held key repeated: %r" % values)
-        record("key auto-repeat", seen)
-        self.assertEqual(self.state()["texts"][str(h.ID_LABEL1)], str(self.value()))
+        h.xdotool("key", "--delay", 1, *["Right"] * 40, timeout=60)
+        self.settled(40, target=self.target.hwnd)
+        h.xdotool("key", "--delay", 1, *["Left"] * 15, timeout=60)
+        self.settled(25, target=self.target.hwnd)
         self.assert_alive()
 
 

@@ -7,6 +7,10 @@
 --sheet PNG    draw the eight images, as decoded here, onto a contact sheet
 
 Prints one line per failed check and exits 1 if any failed.
+
+The resource tree and the version block are read with pefile, the images
+decoded and the sheet drawn with Pillow; only the icon group (which pefile
+does not parse) and each image's BITMAPINFOHEADER are unpacked here.
 """
 
 import argparse
@@ -14,9 +18,9 @@ import math
 import os
 import struct
 import sys
-import zlib
 
 import pefile
+from PIL import Image as PILImage
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANG_NEUTRAL = 0
@@ -69,7 +73,8 @@ def resource_tree(pe):
 # --- icon images ------------------------------------------------------------
 
 class Image:
-    """A decoded icon DIB: straight RGBA rows, top first, plus the AND mask."""
+    """An icon DIB decoded with Pillow: the colour bitmap (palette indices or
+    BGRA) and the AND mask (True = transparent), rows top first."""
 
     def __init__(self, label, data):
         self.label = label
@@ -98,28 +103,24 @@ class Image:
             return
         check(size_image in (0, need - offset),
               "%s: biSizeImage %d does not match the bitmaps" % (label, size_image))
-        self.palette = [struct.unpack_from("<4B", data, 40 + 4 * i)[2::-1]
-                        for i in range(colours)]
         and_at = offset + xor_stride * h
-        self.xor_raw = []      # per pixel: palette index or (b, g, r, a)
-        self.mask = []         # True = transparent
-        for y in range(h):
-            row = h - 1 - y    # DIB rows are stored bottom-up
-            xrow, mrow = [], []
-            for x in range(w):
-                if bits == 8:
-                    xrow.append(data[offset + row * xor_stride + x])
-                else:
-                    xrow.append(struct.unpack_from("<4B", data, offset + row * xor_stride + 4 * x))
-                byte = data[and_at + row * and_stride + x // 8]
-                mrow.append(bool(byte & (0x80 >> (x % 8))))
-            self.xor_raw.append(xrow)
-            self.mask.append(mrow)
+        # DIB rows are stored bottom-up: orientation -1.
+        mask = PILImage.frombuffer("1", (w, h), data[and_at:], "raw", "1", and_stride, -1)
+        self.mask = [[bool(mask.getpixel((x, y))) for x in range(w)] for y in range(h)]
         if bits == 8:
+            xor = PILImage.frombuffer("P", (w, h), data[offset:and_at], "raw", "P", xor_stride, -1)
+            palette = PILImage.frombuffer("RGB", (colours, 1), data[40:offset], "raw", "BGRX", 0, 1)
+            self.palette = [palette.getpixel((i, 0)) for i in range(colours)]
+            self.xor_raw = [[xor.getpixel((x, y)) for x in range(w)] for y in range(h)]
             beyond = sum(1 for xrow in self.xor_raw for i in xrow if i >= colours)
             if not check(beyond == 0, "%s: %d pixels index past the %d-entry palette"
                          % (label, beyond, colours)):
                 return
+        else:
+            xor = PILImage.frombuffer("RGBA", (w, h), data[offset:and_at], "raw", "BGRA", xor_stride, -1)
+            # Kept as (b, g, r, a), as stored.
+            self.xor_raw = [[(lambda p: (p[2], p[1], p[0], p[3]))(xor.getpixel((x, y))) for x in range(w)]
+                            for y in range(h)]
         self.ok = True
 
     def rgba(self, x, y):
@@ -130,6 +131,12 @@ class Image:
             return tuple(self.palette[self.xor_raw[y][x]]) + (255,)
         b, g, r, a = self.xor_raw[y][x]
         return (r, g, b, a)
+
+    def picture(self):
+        """The icon as a Pillow RGBA image."""
+        img = PILImage.new("RGBA", (self.width, self.height))
+        img.putdata([self.rgba(x, y) for y in range(self.height) for x in range(self.width)])
+        return img
 
 
 def luma(c):
@@ -213,97 +220,68 @@ def check_image(img, size, bits):
 
 # --- version block ----------------------------------------------------------
 
-def parse_block(data, pos):
-    """One version-info node at pos: (key, value bytes, type, children, end)."""
-    length, value_len, vtype = struct.unpack_from("<HHH", data, pos)
-    end = pos + length
-    p = pos + 6
-    key_end = p
-    while data[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = data[p:key_end].decode("utf-16-le")
-    p = (key_end + 2 + 3) & ~3
-    vbytes = value_len * 2 if vtype == 1 else value_len
-    value = data[p:p + vbytes]
-    p = (p + vbytes + 3) & ~3
-    children = []
-    while p < end:
-        child = parse_block(data, p)
-        children.append(child)
-        p = (child[4] + 3) & ~3
-    return key, value, vtype, children, end
-
-
-def check_version(data):
-    try:
-        key, value, _, children, end = parse_block(data, 0)
-    except (struct.error, UnicodeDecodeError, IndexError) as e:
-        check(False, "version: cannot parse the block (%s)" % e)
+def check_version(pe, data):
+    """The version block as pefile reads it (data: the resource's bytes)."""
+    infos = getattr(pe, "VS_VERSIONINFO", None)
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", None)
+    if not check(infos and fixed, "version: pefile finds no version block"):
         return
-    check(key == "VS_VERSION_INFO", "version: root key is %r" % key)
-    check(end <= len(data), "version: root length runs past the resource")
-    if not check(len(value) == 52, "version: fixed part is %d bytes, not 52" % len(value)):
+    check(len(infos) == 1, "version: %d version blocks" % len(infos))
+    check(infos[0].Key == b"VS_VERSION_INFO", "version: root key is %r" % infos[0].Key)
+    if not check(infos[0].ValueLength == 52,
+                 "version: fixed part is %d bytes, not 52" % infos[0].ValueLength):
         return
-    (sig, struc, fv_ms, fv_ls, pv_ms, pv_ls, mask, flags, os_, ftype, subtype,
-     date_ms, date_ls) = struct.unpack("<13I", value)
-    del mask  # FILEFLAGSMASK only says which flag bits are meaningful
-    check(sig == 0xFEEF04BD, "version: bad signature %#x" % sig)
-    check(struc == 0x00010000, "version: structure version %#x" % struc)
-    check((fv_ms, fv_ls) == (0x00010000, 0), "version: FILEVERSION is %#x,%#x, not 1,0,0,0" % (fv_ms, fv_ls))
-    check((pv_ms, pv_ls) == (0x00010000, 0), "version: PRODUCTVERSION is %#x,%#x, not 1,0,0,0" % (pv_ms, pv_ls))
-    check(flags == 0, "version: FILEFLAGS is %#x" % flags)
-    check(os_ == 4, "version: FILEOS is %#x, not VOS__WINDOWS32" % os_)
-    check(ftype == 1, "version: FILETYPE is %d, not VFT_APP" % ftype)
-    check(subtype == 0, "version: FILESUBTYPE is %d" % subtype)
-    check((date_ms, date_ls) == (0, 0), "version: file date is set")
+    f = fixed[0]
+    check(f.Signature == 0xFEEF04BD, "version: bad signature %#x" % f.Signature)
+    check(f.StrucVersion == 0x00010000, "version: structure version %#x" % f.StrucVersion)
+    check((f.FileVersionMS, f.FileVersionLS) == (0x00010000, 0),
+          "version: FILEVERSION is %#x,%#x, not 1,0,0,0" % (f.FileVersionMS, f.FileVersionLS))
+    check((f.ProductVersionMS, f.ProductVersionLS) == (0x00010000, 0),
+          "version: PRODUCTVERSION is %#x,%#x, not 1,0,0,0" % (f.ProductVersionMS, f.ProductVersionLS))
+    # FILEFLAGSMASK only says which flag bits are meaningful.
+    check(f.FileFlags == 0, "version: FILEFLAGS is %#x" % f.FileFlags)
+    check(f.FileOS == 4, "version: FILEOS is %#x, not VOS__WINDOWS32" % f.FileOS)
+    check(f.FileType == 1, "version: FILETYPE is %d, not VFT_APP" % f.FileType)
+    check(f.FileSubtype == 0, "version: FILESUBTYPE is %d" % f.FileSubtype)
+    check((f.FileDateMS, f.FileDateLS) == (0, 0), "version: file date is set")
 
-    by_key = {}
-    for child in children:
-        check(child[0] not in by_key, "version: two %s blocks" % child[0])
-        by_key[child[0]] = child
-    check(sorted(by_key) == ["StringFileInfo", "VarFileInfo"],
-          "version: top-level blocks are %s" % sorted(by_key))
-
-    sfi = by_key.get("StringFileInfo")
-    if sfi:
-        tables = sfi[3]
-        check([t[0] for t in tables] == ["080404B0"],
-              "version: string tables are %s, expected only 080404B0" % [t[0] for t in tables])
-        for table in tables[:1]:
-            strings = {}
-            for s in table[3]:
-                text = s[1].decode("utf-16-le")
-                check(s[2] == 1, "version: %s is not a text value" % s[0])
-                check(text.endswith("\0"), "version: %s is not NUL-terminated" % s[0])
-                check(s[0] not in strings, "version: %s appears twice" % s[0])
-                strings[s[0]] = text.rstrip("\0")
-            check(strings == EXPECTED_STRINGS,
-                  "version: strings are %s, expected %s" % (strings, EXPECTED_STRINGS))
-
-    vfi = by_key.get("VarFileInfo")
-    if vfi:
-        check([v[0] for v in vfi[3]] == ["Translation"],
-              "version: VarFileInfo holds %s" % [v[0] for v in vfi[3]])
-        for var in vfi[3][:1]:
-            pairs = [struct.unpack_from("<HH", var[1], i) for i in range(0, len(var[1]) - 3, 4)]
-            check(pairs == [(0x0804, 0x04B0)],
-                  "version: Translation is %s, expected [(0x0804, 0x04B0)]"
-                  % [(hex(a), hex(b)) for a, b in pairs])
+    blocks = [b.Key for b in pe.FileInfo[0]] if getattr(pe, "FileInfo", None) else []
+    check(sorted(blocks) == [b"StringFileInfo", b"VarFileInfo"],
+          "version: top-level blocks are %s" % sorted(blocks))
+    for block in pe.FileInfo[0] if blocks else []:
+        if block.Key == b"StringFileInfo":
+            tables = [t.LangID for t in block.StringTable]
+            check(tables == [b"080404B0"],
+                  "version: string tables are %s, expected only 080404B0" % tables)
+            for table in block.StringTable[:1]:
+                strings = {}
+                for key, value in table.entries.items():
+                    name = key.decode("utf-16-le" if b"\0" in key else "ascii", "replace")
+                    strings[name] = value.decode("utf-8", "replace")
+                    # A String's header ends just before its key: wValueLength
+                    # (in characters, the NUL included), then wType (1: text).
+                    key_at, value_at = table.entries_offsets[key]
+                    value_len, value_type = struct.unpack("<HH", pe.__data__[key_at - 4:key_at])
+                    length = table.entries_lengths[key][1]
+                    end = value_at + 2 * length
+                    check(value_type == 1, "version: %s is not a text value" % name)
+                    check(value_len == length + 1 and pe.__data__[end:end + 2] == b"\0\0",
+                          "version: %s is not NUL-terminated" % name)
+                    # pefile keeps one value a key: count the keys themselves.
+                    raw_key = name.encode("utf-16-le") + b"\0\0"
+                    check(data.count(raw_key) == 1, "version: %s appears twice" % name)
+                check(strings == EXPECTED_STRINGS,
+                      "version: strings are %s, expected %s" % (strings, EXPECTED_STRINGS))
+        elif block.Key == b"VarFileInfo":
+            names = [list(v.entry) for v in block.Var]
+            check(names == [[b"Translation"]], "version: VarFileInfo holds %s" % names)
+            for var in block.Var[:1]:
+                pairs = var.entry.get(b"Translation", "")
+                check(pairs == "0x0804 0x04b0",
+                      "version: Translation is %r, expected [(0x0804, 0x04B0)]" % pairs)
 
 
 # --- contact sheet ----------------------------------------------------------
-
-def write_png(path, width, height, rows):
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body
-                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
-    raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in rows)
-    png = (b"\x89PNG\r\n\x1a\n"
-           + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-           + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-    with open(path, "wb") as f:
-        f.write(png)
-
 
 def contact_sheet(path, images):
     """8-bit row and 32-bit row, each at 4x and 1x, on a light and a dark band."""
@@ -311,30 +289,20 @@ def contact_sheet(path, images):
     small_w = sum(s + 8 for s in (48, 32, 24, 16)) + 8
     width = 4 * cell + small_w
     band_h = 2 * cell
-    height = 2 * band_h
-    backgrounds = [(240, 240, 240), (40, 44, 56)]
-    rows = [[backgrounds[y // band_h]] * width for y in range(height)]
-    for band, bg in enumerate(backgrounds):
+    sheet = PILImage.new("RGB", (width, 2 * band_h))
+    for band, bg in enumerate([(240, 240, 240), (40, 44, 56)]):
+        sheet.paste(bg, (0, band * band_h, width, (band + 1) * band_h))
         for i, img in enumerate(images):
             if not img.ok:
                 continue
             depth_row, col = i // 4, i % 4
             top = band * band_h + depth_row * cell
-            ox = col * cell + (cell - img.width * scale) // 2
-            oy = top + (cell - img.height * scale) // 2
+            picture = img.picture()
+            big = picture.resize((img.width * scale, img.height * scale), PILImage.NEAREST)
+            sheet.paste(big, (col * cell + (cell - big.width) // 2, top + (cell - big.height) // 2), big)
             sx = 4 * cell + 8 + sum(s + 8 for s in (48, 32, 24, 16)[:col])
-            sy = top + (cell - img.height) // 2
-            for y in range(img.height):
-                for x in range(img.width):
-                    r, g, b, a = img.rgba(x, y)
-                    px = tuple((v * a + w * (255 - a) + 127) // 255
-                               for v, w in zip((r, g, b), bg))
-                    for dy in range(scale):
-                        row = rows[oy + y * scale + dy]
-                        for dx in range(scale):
-                            row[ox + x * scale + dx] = px
-                    rows[sy + y][sx + x] = px
-    write_png(path, width, height, rows)
+            sheet.paste(picture, (sx, top + (cell - img.height) // 2), picture)
+    sheet.save(path)
 
 
 # --- main -------------------------------------------------------------------
@@ -405,7 +373,7 @@ def main():
           "RT_VERSION 1 is filed under languages %s, expected only 0x0804"
           % [hex(lang) for lang in version])
     if version:
-        check_version(version.get(LANG_ZH_CN, next(iter(version.values()))))
+        check_version(pe, version.get(LANG_ZH_CN, next(iter(version.values()))))
 
     if args.sheet:
         contact_sheet(args.sheet, images)

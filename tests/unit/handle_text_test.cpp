@@ -42,14 +42,26 @@ TEST(HandleText, OptionallySignedDecimalIntegers) {
     EXPECT_EQ(HandleFromText(u"000123"), 123);
     EXPECT_EQ(HandleFromText(u"  77\t"), 77);  // blanks around the number are allowed
     EXPECT_EQ(HandleFromText(u" -5 "), -5);
+    EXPECT_EQ(HandleFromText(u"+0"), 0);
+    EXPECT_EQ(HandleFromText(u"\t-7\t"), -7);
+    EXPECT_EQ(HandleFromText(u"  \t65590"), 65590);
+    EXPECT_EQ(HandleFromText(u"+2147483647"), INT32_MAX);
+    // Leading zeros count for nothing, also before the limits.
+    EXPECT_EQ(HandleFromText(u"0000000000002147483647"), INT32_MAX);
+    EXPECT_EQ(HandleFromText(u"-0000000000002147483648"), INT32_MIN);
 }
 
 TEST(HandleText, TextThatIsNotAnIntegerIsATypeMismatch) {
     for (std::u16string_view bad :
          {u"未设置窗口", u"", u"   ", u"-", u"+", u"--1", u"+-1", u"1-", u"- 1", u"1 2", u"1.5", u"1.",
-          u".5", u"1e3", u"&H10", u"0x10", u"1,000", u"12a", u"a12", u"１２", u"\u00A012"}) {
+          u".5", u"1e3", u"&H10", u"0x10", u"1,000", u"12a", u"a12", u"１２", u"\u00A012",
+          // Other blanks and digits than ASCII spaces, tabs and 0-9.
+          u"12\n", u"\u30005", u"\u0661"}) {
         EXPECT_EQ(ErrorOf(bad), ErrorCode::TypeMismatch) << std::string(bad.begin(), bad.end());
     }
+    // A NUL inside the text is a character like any other, not its end.
+    EXPECT_EQ(ErrorOf(std::u16string_view(u"1\0", 2)), ErrorCode::TypeMismatch);
+    EXPECT_EQ(ErrorOf(std::u16string_view(u"1\0" u"2", 3)), ErrorCode::TypeMismatch);
 }
 
 TEST(HandleText, NumbersOutsideTheSigned32BitRangeOverflow) {

@@ -55,30 +55,38 @@ TEST(Binding, AMissingLibraryRaisesAnError) {
 
 TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
     User32WindowSystem ws;
-
-    Point p{12345, 54321};
-    ws.GetCursorPos(&p);  // may fail without a display; must not raise
-    ws.WindowFromPoint(p.x, p.y);
     EXPECT_GE(ws.GetKeyState(kVkF1), 0) << "F1 is not held during the tests";
 
-    // A window of our own to style: its extended style and alpha as set. It
-    // is found the way the program finds its target: under a point, then
-    // through its handle text, from which each call converts it back (in a
-    // 64-bit build too, where a window handle is the sign extension of its
-    // 32-bit value).
+    // A window of our own, with the pointer put over it: GetCursorPos must
+    // report that point and WindowFromPoint the window there. Its handle is
+    // then passed the way the program passes its target: through its handle
+    // text, from which each call converts it back (in a 64-bit build too,
+    // where a window handle is the sign extension of its 32-bit value).
     // (SS_NOTIFY: a static control without it is transparent to hit tests.)
     HWND window = CreateWindowExW(WS_EX_TOPMOST, L"Static", L"probe", WS_POPUP | WS_VISIBLE | SS_NOTIFY,
                                   40, 40, 30, 30, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
-    // The window shows once the system has mapped it: wait for that.
+    ASSERT_TRUE(SetCursorPos(55, 57));
+    // The window shows once the system has mapped it, and the pointer is
+    // there once the system has moved it: wait for both.
+    Point p{0, 0};
+    std::int32_t cursorResult = 0;
     Handle found = 0;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        found = ws.WindowFromPoint(55, 55);
-        if (reinterpret_cast<HWND>(static_cast<INT_PTR>(found)) == window) break;
+        p = Point{12345, 54321};
+        cursorResult = ws.GetCursorPos(&p);
+        found = ws.WindowFromPoint(p.x, p.y);
+        if (p.x == 55 && p.y == 57 && reinterpret_cast<HWND>(static_cast<INT_PTR>(found)) == window) break;
     }
+    EXPECT_NE(cursorResult, 0);
+    EXPECT_EQ(p.x, 55);
+    EXPECT_EQ(p.y, 57);
     ASSERT_EQ(reinterpret_cast<HWND>(static_cast<INT_PTR>(found)), window) << "handle " << found;
+    // Elsewhere, the window there (the desktop at least: never 0 on screen).
+    EXPECT_EQ(ws.WindowFromPoint(5, 5), static_cast<Handle>(reinterpret_cast<INT_PTR>(WindowFromPoint(POINT{5, 5}))));
+    EXPECT_NE(ws.WindowFromPoint(5, 5), found);
     const Handle h = HandleFromText(DecimalText(found).view());
     const std::int32_t style = ws.GetWindowLongA(h, kGwlExStyle);
     EXPECT_EQ(style, GetWindowLongW(window, GWL_EXSTYLE));
