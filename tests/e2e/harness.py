@@ -518,6 +518,17 @@ class Tool:
         finally:
             keyup("F1")
 
+    def capture_window(self, hwnd, x=300, y=170):
+        """Rests the pointer on a window, at (x, y) of its client area, waits
+        until Label2 shows it and captures it with F1."""
+        client = self.probe.info(hwnd)["client"]
+        x, y = client["x"] + x, client["y"] + y
+        mousemove(x, y)
+        if self.probe.from_point(x, y)["hwnd"] != hwnd:
+            raise AssertionError("window %d is not under the pointer at %d,%d" % (hwnd, x, y))
+        self.wait_text(ID_LABEL2, handle_text(hwnd))
+        return self.capture_with_f1(hwnd)
+
     def screen_point(self, x, y):
         return client_to_screen(self.info(), x, y)
 

@@ -75,12 +75,8 @@ class TrappedBinding(h.WineTestCase):
         tool = h.Tool(self.probe, exe=h.env_path("KAVRELO_NOLAYERED_EXE"))
         self.addCleanup(tool.stop)
         pid = tool.info()["pid"]
-        c = self.probe.info(target.hwnd)["client"]
-        x, y = c["x"] + 300, c["y"] + 170
-        h.mousemove(x, y)
-        self.assertEqual(self.probe.from_point(x, y)["hwnd"], target.hwnd)
-        tool.wait_text(h.ID_LABEL2, h.handle_text(target.hwnd))
-        tool.capture_with_f1(target.hwnd)
+        tool.capture_window(target.hwnd)
+        x, y = h.mouse_location()  # over the target
         self.assertFalse(self.probe.info(target.hwnd)["exstyle"] & h.WS_EX_LAYERED)
 
         h.click(*tool.empty_point())

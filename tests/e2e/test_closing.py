@@ -35,12 +35,7 @@ class Closing(h.WineTestCase):
         self.addCleanup(target.stop)
         tool = h.Tool(self.probe)
         self.addCleanup(tool.stop)
-        client = self.probe.info(target.hwnd)["client"]
-        x, y = client["x"] + 300, client["y"] + 170
-        h.mousemove(x, y)
-        self.assertEqual(self.probe.from_point(x, y)["hwnd"], target.hwnd)
-        tool.wait_text(h.ID_LABEL2, h.handle_text(target.hwnd))
-        tool.capture_with_f1(target.hwnd)
+        tool.capture_window(target.hwnd)
         # The bar has the focus in the tool: bring the tool to the front by a
         # click on it, then three pages and one step to the right.
         h.click(*tool.empty_point())
