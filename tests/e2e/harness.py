@@ -652,6 +652,7 @@ class WineTestCase(unittest.TestCase):
     everything on the way out."""
 
     dpi = 96  # the DPI the prefix tells programs during the class's tests
+    probe_type = Probe  # a subclass of Probe for more conveniences
 
     @classmethod
     def setUpClass(cls):
@@ -660,7 +661,7 @@ class WineTestCase(unittest.TestCase):
         prepare_prefix(cls.dpi)
         cls.addClassCleanup(shutdown_wine)
         cls.addClassCleanup(kill_all)
-        cls.probe = Probe()
+        cls.probe = cls.probe_type()
         cls.addClassCleanup(cls.probe.close)
         cls.windows_version = check_version(cls.probe)
 

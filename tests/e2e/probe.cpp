@@ -111,6 +111,18 @@ void Measured(Json& j, const std::wstring& text) {
     j.EndObject();
 }
 
+// The client area: its size and its origin on the screen.
+void Client(Json& j, HWND hwnd) {
+    RECT cr = {};
+    GetClientRect(hwnd, &cr);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
+    j.Key("client").BeginObject();
+    j.Key("width").Int(cr.right - cr.left).Key("height").Int(cr.bottom - cr.top);
+    j.Key("x").Int(origin.x).Key("y").Int(origin.y);
+    j.EndObject();
+}
+
 void ScrollInfo(Json& j, HWND hwnd) {
     SCROLLINFO si = {};
     si.cbSize = sizeof si;
@@ -156,11 +168,8 @@ void Info(Json& j, HWND hwnd, bool with_children = true) {
     DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
     DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
     DWORD exstyle = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
-    RECT wr = {}, cr = {};
+    RECT wr = {};
     GetWindowRect(hwnd, &wr);
-    GetClientRect(hwnd, &cr);
-    POINT origin = {0, 0};
-    ClientToScreen(hwnd, &origin);
     GUITHREADINFO gti = {};
     gti.cbSize = sizeof gti;
     bool have_gti = GetGUIThreadInfo(tid, &gti) != FALSE;
@@ -177,10 +186,7 @@ void Info(Json& j, HWND hwnd, bool with_children = true) {
     j.Key("owner").Int(HandleValue(GetWindow(hwnd, GW_OWNER)));
     j.Key("parent").Int(HandleValue(GetAncestor(hwnd, GA_PARENT)));
     Rect(j, "window", wr);
-    j.Key("client").BeginObject();
-    j.Key("width").Int(cr.right - cr.left).Key("height").Int(cr.bottom - cr.top);
-    j.Key("x").Int(origin.x).Key("y").Int(origin.y);
-    j.EndObject();
+    Client(j, hwnd);
     j.Key("dpi").Int(kavrelo::ScreenDpi());  // as the system tells this probe
     Layered(j, hwnd);
     j.Key("focus");
@@ -313,18 +319,8 @@ void State(Json& j, HWND hwnd) {
     j.Key("answers").Bool(answers).Key("pingMs").Int(GetTickCount() - started);
     RECT wr = {};
     GetWindowRect(hwnd, &wr);
-    j.Key("window").BeginObject();
-    j.Key("left").Int(wr.left).Key("top").Int(wr.top);
-    j.Key("width").Int(wr.right - wr.left).Key("height").Int(wr.bottom - wr.top);
-    j.EndObject();
-    RECT cr = {};
-    GetClientRect(hwnd, &cr);
-    POINT origin = {0, 0};
-    ClientToScreen(hwnd, &origin);
-    j.Key("client").BeginObject();
-    j.Key("x").Int(origin.x).Key("y").Int(origin.y);
-    j.Key("width").Int(cr.right).Key("height").Int(cr.bottom);
-    j.EndObject();
+    Rect(j, "window", wr);
+    Client(j, hwnd);
     StyleAndLayered(j, hwnd);
     j.Key("texts").BeginObject();
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {

@@ -1,6 +1,7 @@
 """Shared pieces of the reliability tests, on top of the end-to-end harness
-(tests/e2e/harness.py): the probe client for what these tests read, the hang target, the Wine
-server of the suite's prefix, and the scroll bar's parts on screen.  Readings
+(tests/e2e/harness.py): the probe's client with what these tests read, the
+hang target, the Wine server of the suite's prefix, and the scroll bar's parts
+on screen.  Readings
 of a process's memory and objects come from procsample (scripts/pylib), which
 the benchmarks use too.
 
@@ -132,15 +133,16 @@ def thumb_value(client_x, x, thumb=ARROW):
 # --- a test case around one running tool ---------------------------------------
 
 class ToolCase(h.WineTestCase):
-    """A tool window, a helper and a target.exe, started once for a class."""
+    """A tool window and a target.exe, started once for a class; the probe
+    with the reliability tests' readings (self.helper, also self.probe)."""
 
     TARGET_AT = (480, 40)
+    probe_type = Helper
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.helper = Helper()
-        cls.addClassCleanup(cls.helper.close)
+        cls.helper = cls.probe
         h.mousemove(1270, 790)
         cls.target = h.Target("RelTarget", *cls.TARGET_AT)
         cls.addClassCleanup(cls.target.stop)
