@@ -1,6 +1,9 @@
-# Sourced by scripts/wine-run and scripts/wine-stop: where a Wine prefix's
-# server listens. (The Python side finds the server's process the same way:
-# procsample.find_wineserver.)
+# Sourced by scripts/wine-run and scripts/wine-stop: what marks a prefix that
+# wine-run made, and where a Wine prefix's server listens. (The Python side
+# finds the server's process the same way: procsample.find_wineserver.)
+
+# The file in a prefix that wine-run has made and finished; it holds WINEARCH.
+wine_prefix_mark=.kavrelo-ready-3
 
 # wine_server_socket PREFIX: prints the socket of the prefix's running server
 # and succeeds, or fails when none runs. The socket lives in a folder named
