@@ -1,42 +1,44 @@
-"""The running tool window carries the executable's own icon in its title bar:
-the images Wine hands to the X window (_NET_WM_ICON) are those of the icon
-set, pixel for pixel, not the system's default icon."""
+"""The running tool window carries the executable's own icon, as Windows loads
+it: the images Wine hands to the X window (_NET_WM_ICON) are the icon set's
+32 x 32 image (the big icon) and its 16 x 16 image (the small one, in the title
+bar), pixel for pixel, not the system's default icon nor one image scaled."""
 
+import io
 import os
 import struct
+
+from PIL import Image
 
 import harness as h
 
 ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "res", "icons")
-# The 32-bit images of the icon set, by size.
-IMAGES = {48: "icon30005.bin", 32: "icon30006.bin", 24: "icon30007.bin", 16: "icon30008.bin"}
+# The icon set's 32-bit images the window's icons come from at 96 dpi (on a
+# true-colour screen): SM_CXICON and SM_CXSMICON.
+IMAGES = {32: "icon30006.bin", 16: "icon30008.bin"}
 
 
 def icon_argb(size):
-    """The ARGB pixels, top row first, of the icon set's 32-bit image."""
+    """The icon set's 32-bit image of this size as ARGB numbers, top row first,
+    as Pillow reads it out of a one-image .ico."""
     with open(os.path.join(ICONS, IMAGES[size]), "rb") as f:
         data = f.read()
-    header, width, height, _, bits = struct.unpack_from("<IiiHH", data)
-    assert (width, height, bits) == (size, 2 * size, 32), (width, height, bits)
-    rows = []
-    for y in range(size):
-        start = header + y * size * 4
-        row = struct.unpack_from("<%dI" % size, data, start)  # BGRA in memory = ARGB as a number
-        rows.append(row)
-    rows.reverse()  # stored bottom-up
-    return [p for row in rows for p in row]
+    ico = struct.pack("<3H4B2H2I", 0, 1, 1, size, size, 0, 0, 1, 32, len(data), 22) + data
+    img = Image.open(io.BytesIO(ico))
+    img.load()
+    assert img.size == (size, size), (IMAGES[size], img.size)
+    return [a << 24 | r << 16 | g << 8 | b for r, g, b, a in img.getdata()]
 
 
 def x_icons(xid):
-    """The images of an X window's _NET_WM_ICON: {size: [ARGB, ...]}."""
+    """The images of an X window's _NET_WM_ICON: [(size, [ARGB, ...])]."""
     values = h.xdisplay().property(xid, "_NET_WM_ICON")
     if values is None or isinstance(values, bytes):
-        return {}
+        return []
     values = [int(v) for v in values]
-    images, i = {}, 0
+    images, i = [], 0
     while i + 2 <= len(values):
         w, hgt = values[i], values[i + 1]
-        images[w] = values[i + 2:i + 2 + w * hgt]
+        images.append(((w, hgt), values[i + 2:i + 2 + w * hgt]))
         i += 2 + w * hgt
     return images
 
@@ -51,13 +53,23 @@ class WindowIcon(h.WineTestCase):
 
         xid = h.xid_of(info, tool.proc)
         self.assertIsNotNone(xid, "no X window for the tool window")
-        images = h.poll(lambda: x_icons(xid) or None, what="_NET_WM_ICON on the tool window")
-        h.log("X window icon sizes:", sorted(images))
-        matched = [size for size, pixels in images.items()
-                   if size in IMAGES and pixels == icon_argb(size)]
-        self.assertTrue(matched, "no title-bar image equals an image of the icon set (sizes %s)"
-                        % sorted(images))
-        self.assertIn(16, matched, "the small title-bar icon is not the icon set's 16 x 16 image")
+        want = {size: icon_argb(size) for size in IMAGES}
+        images = []
+
+        def carries_both():
+            images[:] = x_icons(xid)
+            return all(((size, size), pixels) in images for size, pixels in want.items())
+
+        try:
+            h.poll(carries_both, what="the icon set's images in the X window's _NET_WM_ICON")
+        except h.Timeout:
+            pass  # said below, image by image
+        sizes = [size for size, _ in images]
+        h.log("X window icon sizes:", sizes)
+        for size in sorted(IMAGES, reverse=True):
+            self.assertTrue(((size, size), want[size]) in images,
+                            "no image of the window's icon is the icon set's %d x %d %s "
+                            "(the window's images: %s)" % (size, size, IMAGES[size], sizes))
 
 
 if __name__ == "__main__":
