@@ -21,6 +21,7 @@ GONE = (Xlib.error.BadWindow, Xlib.error.BadDrawable, Xlib.error.BadMatch)
 class Display:
     def __init__(self, name=None):
         self.d = Xlib.display.Display(name)
+        self.display_name = self.d.get_display_name()
         self.root = self.d.screen().root
         self._atoms = {}
         # Requests that get no reply report their errors here; a window gone

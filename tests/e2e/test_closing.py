@@ -5,80 +5,67 @@ alpha it was given last."""
 
 import time
 
-import harness as h
+import pytest
+
+import driver as d
 
 # "At once": the process is gone this soon after the request (generous for a
 # busy machine; it normally takes well under a second).
 PROMPT = 5.0
-HTCLOSE = 20
 
 
-class Closing(h.WineTestCase):
-    def close_and_check(self, close):
-        h.mousemove(1270, 790)
-        tool = h.Tool(self.probe)
-        self.addCleanup(tool.stop)
-        # The tool is up and ticking before it is closed: Label2 shows the
-        # window under the pointer.
-        tool.wait_text(h.ID_LABEL2, h.handle_text(self.probe.from_point(1270, 790)["hwnd"]))
-        started = time.monotonic()
-        close(tool)
-        code = h.wait_exit(tool.proc, timeout=PROMPT)
-        h.log("ended %.2f s after the request, exit code %d" % (time.monotonic() - started, code))
-        self.assertEqual(code, 0)
-        self.assertFalse(self.probe.exists(tool.hwnd))
-        self.assertEqual(h.tool_windows(self.probe), [])
-
-    def test_target_keeps_style_and_alpha(self):
-        h.mousemove(1270, 790)
-        target = h.Target("KavreloClosingTarget", 480, 300)
-        self.addCleanup(target.stop)
-        tool = h.Tool(self.probe)
-        self.addCleanup(tool.stop)
-        tool.capture_window(target.hwnd)
-        # The bar has the focus in the tool: bring the tool to the front by a
-        # click on it, then three pages and one step to the right.
-        h.click(*tool.empty_point())
-        h.poll(lambda: self.probe.call("foreground")["hwnd"] == tool.hwnd, what="the tool in front")
-        h.key("Next", "Next", "Next", "Right")
-        given = {"key": 0, "alpha": 255 - 31, "flags": h.LWA_ALPHA}
-        tool.wait_text(h.ID_LABEL1, "31")
-        h.poll(lambda: self.probe.info(target.hwnd)["layered"] == given, what="alpha %d on the target" % given["alpha"])
-
-        self.assertTrue(self.probe.post(tool.hwnd, h.WM_CLOSE))
-        self.assertEqual(h.wait_exit(tool.proc, timeout=PROMPT), 0)
-        info = self.probe.info(target.hwnd)
-        self.assertTrue(info["exstyle"] & h.WS_EX_LAYERED, "exstyle 0x%x" % info["exstyle"])
-        self.assertEqual(info["layered"], given)
-        self.assertTrue(info["visible"])
-
-    def test_wm_close(self):
-        self.close_and_check(lambda tool: self.assertTrue(self.probe.post(tool.hwnd, h.WM_CLOSE)))
-
-    def test_system_menu_close(self):
-        self.close_and_check(
-            lambda tool: self.assertTrue(self.probe.post(tool.hwnd, h.WM_SYSCOMMAND, h.SC_CLOSE)))
-
-    def test_alt_f4(self):
-        def alt_f4(tool):
-            # Make it the foreground window as a user would: click on it.
-            h.click(*tool.empty_point())
-            h.poll(lambda: self.probe.call("foreground")["hwnd"] == tool.hwnd, what="the tool in front")
-            h.key("alt+F4")
-        self.close_and_check(alt_f4)
-
-    def test_close_box(self):
-        def click_close_box(tool):
-            w = tool.info()["window"]
-            # Look for the close box along the caption row, from the right.
-            for y in range(w["top"] + 2, w["top"] + 40, 2):
-                for x in range(w["right"] - 2, w["right"] - 60, -2):
-                    if self.probe.call("hit-test", tool.hwnd, x, y)["code"] == HTCLOSE:
-                        h.click(x, y)
-                        return
-            self.fail("no close box on the caption (window %r)" % w)
-        self.close_and_check(click_close_box)
+def post(message, wparam=0):
+    def close(session, tool):
+        assert session.probe.post(tool.hwnd, message, wparam)
+    return close
 
 
-if __name__ == "__main__":
-    h.main()
+def alt_f4(session, tool):
+    tool.activate()
+    session.input.key("alt+F4")
+
+
+def close_box(session, tool):
+    w = tool.info()["window"]
+    # Look for the close box along the caption row, from the right.
+    for y in range(w["top"] + 2, w["top"] + 40, 2):
+        for x in range(w["right"] - 2, w["right"] - 60, -2):
+            if session.probe.call("hit-test", tool.hwnd, x, y)["code"] == d.HTCLOSE:
+                session.input.click(x, y)
+                return
+    pytest.fail("no close box on the caption (window %r)" % w)
+
+
+@pytest.mark.parametrize("close", [post(d.WM_CLOSE), post(d.WM_SYSCOMMAND, d.SC_CLOSE), alt_f4, close_box],
+                         ids=["WM_CLOSE", "system menu", "Alt+F4", "close box"])
+def test_closing_ends_the_process_at_once(session, close):
+    tool = session.tool()
+    # Up and ticking before it is closed: Label2 shows the window under the
+    # pointer.
+    tool.wait_text("Label2", d.handle_text(session.probe.at(*d.PARKED)["hwnd"]))
+    started = time.monotonic()
+    close(session, tool)
+    code = session.wait_exit(tool.proc, timeout=PROMPT)
+    d.log("ended %.2f s after the request, exit code %d" % (time.monotonic() - started, code))
+    assert code == 0
+    assert not session.probe.exists(tool.hwnd)
+    assert session.tool_windows() == []
+
+
+def test_target_keeps_style_and_alpha(session):
+    target = session.target("KavreloClosingTarget", (480, 300))
+    tool = session.tool()
+    tool.capture(target.hwnd)
+    # Three pages and one step to the right, with the tool in front.
+    tool.activate()
+    session.input.key("Next", "Next", "Next", "Right")
+    given = {"key": 0, "alpha": 255 - 31, "flags": d.LWA_ALPHA}
+    tool.wait_text("Label1", "31")
+    d.poll(lambda: session.probe.info(target.hwnd)["layered"] == given, what="alpha 224 on the target")
+
+    assert session.probe.post(tool.hwnd, d.WM_CLOSE)
+    assert session.wait_exit(tool.proc, timeout=PROMPT) == 0
+    info = session.probe.info(target.hwnd)
+    assert info["exstyle"] & d.WS_EX_LAYERED, "exstyle 0x%x" % info["exstyle"]
+    assert info["layered"] == given
+    assert info["visible"]

@@ -9,7 +9,7 @@ import struct
 
 from PIL import Image
 
-import harness as h
+import driver as d
 
 ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "res", "icons")
 # The icon set's 32-bit images the window's icons come from at 96 dpi (on a
@@ -29,9 +29,9 @@ def icon_argb(size):
     return [a << 24 | r << 16 | g << 8 | b for r, g, b, a in img.getdata()]
 
 
-def x_icons(xid):
+def x_icons(session, xid):
     """The images of an X window's _NET_WM_ICON: [(size, [ARGB, ...])]."""
-    values = h.xdisplay().property(xid, "_NET_WM_ICON")
+    values = session.x.property(xid, "_NET_WM_ICON")
     if values is None or isinstance(values, bytes):
         return []
     values = [int(v) for v in values]
@@ -43,34 +43,26 @@ def x_icons(xid):
     return images
 
 
-class WindowIcon(h.WineTestCase):
-    def test_title_bar_icon_comes_from_the_executable(self):
-        tool = h.Tool(self.probe)
-        self.addCleanup(tool.stop)
-        info = tool.info()
-        # The icon handles themselves are not readable from another process
-        # under Wine; the X window's icon is.
+def test_title_bar_icon_comes_from_the_executable(session):
+    tool = session.tool()
+    # The icon handles themselves are not readable from another process
+    # under Wine; the X window's icon is.
+    xid = session.xid(tool.info(), tool.proc)
+    assert xid is not None, "no X window for the tool window"
+    want = {size: icon_argb(size) for size in IMAGES}
+    images = []
 
-        xid = h.xid_of(info, tool.proc)
-        self.assertIsNotNone(xid, "no X window for the tool window")
-        want = {size: icon_argb(size) for size in IMAGES}
-        images = []
+    def carries_both():
+        images[:] = x_icons(session, xid)
+        return all(((size, size), pixels) in images for size, pixels in want.items())
 
-        def carries_both():
-            images[:] = x_icons(xid)
-            return all(((size, size), pixels) in images for size, pixels in want.items())
-
-        try:
-            h.poll(carries_both, what="the icon set's images in the X window's _NET_WM_ICON")
-        except h.Timeout:
-            pass  # said below, image by image
-        sizes = [size for size, _ in images]
-        h.log("X window icon sizes:", sizes)
-        for size in sorted(IMAGES, reverse=True):
-            self.assertTrue(((size, size), want[size]) in images,
-                            "no image of the window's icon is the icon set's %d x %d %s "
-                            "(the window's images: %s)" % (size, size, IMAGES[size], sizes))
-
-
-if __name__ == "__main__":
-    h.main()
+    try:
+        d.poll(carries_both, what="the icon set's images in the X window's _NET_WM_ICON")
+    except d.Timeout:
+        pass  # said below, image by image
+    sizes = [size for size, _ in images]
+    d.log("X window icon sizes:", sizes)
+    for size in sorted(IMAGES, reverse=True):
+        assert ((size, size), want[size]) in images, \
+            "no image of the window's icon is the icon set's %d x %d %s (the window's images: %s)" % (
+                size, size, IMAGES[size], sizes)

@@ -5,340 +5,234 @@ outside: the window's extended style and layered attributes as another
 process reads them.  Also: nothing happens to other windows before a
 capture, a thumb drag takes effect on release, a closed target raises
 nothing, the focus comes back to its control when the tool is activated
-again, and the tool made invisible by its own bar still follows the
-pointer."""
+again, and the tool made invisible by its own bar keeps the keyboard."""
 
-import harness as h
+from types import SimpleNamespace
 
-TARGET_A_AT = (520, 40)
-TARGET_B_AT = (40, 300)
-TARGET_C_AT = (40, 540)
-NOTEPAD_AT = (460, 330)
-SMALL = (360, 200)
+import pytest
 
-# The scroll bar's geometry in the tool's client area (see test_layout).
-BAR_LEFT, BAR_TOP, BAR_WIDTH, BAR_HEIGHT = 8, 32, 401, 17
-# Wine draws a horizontal bar's arrows and its thumb (no page size) as wide as
-# the bar is high.
-ARROW = BAR_HEIGHT
-THUMB = BAR_HEIGHT
-MAX = 255
+import driver as d
 
-HTCAPTION = 2
 NOTEPAD_TEXT = "Kavrelo makes this window transparent."
 
 
-def expected_layered(value):
-    return {"key": 0, "alpha": 255 - value, "flags": h.LWA_ALPHA}
+@pytest.fixture(scope="module")
+def w(session):
+    """Two target.exe windows, a notepad with a line typed into it, and the tool."""
+    a = session.target("KavreloTargetA", (520, 40))
+    b = session.target("KavreloTargetB", (40, 300))
+    notepad = session.notepad((460, 330))
+    session.input.click(*session.point_in(notepad.hwnd, 100, 60))
+    session.wait_foreground(notepad.hwnd, "notepad in front")
+    session.input.type_text(NOTEPAD_TEXT)
+    edit = [c for c in session.probe.info(notepad.hwnd)["children"] if c["class"].lower() == "edit"][0]
+    d.poll(lambda: session.probe.info(edit["hwnd"])["caption"] == NOTEPAD_TEXT, what="the text in notepad")
+    tool = session.tool()
+    yield SimpleNamespace(a=a, b=b, notepad=notepad, tool=tool, probe=session.probe, input=session.input,
+                          session=session)
+    tool.close()
 
 
-class Opacity(h.WineTestCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        h.mousemove(1270, 790)
-        cls.target = h.Target("KavreloTargetA", *TARGET_A_AT)
-        cls.addClassCleanup(cls.target.stop)
-        cls.other = h.Target("KavreloTargetB", *TARGET_B_AT)
-        cls.addClassCleanup(cls.other.stop)
-        cls.notepad, cls.notepad_hwnd = h.start_notepad(cls.probe, NOTEPAD_AT)
-        cls.addClassCleanup(h.stop, cls.notepad)
-        cls.tool = h.Tool(cls.probe)
-        cls.addClassCleanup(cls.tool.stop)
-        cls.bar = cls.tool.child(h.ID_HSCROLL1)["hwnd"]
-        cls.text1 = cls.tool.child(h.ID_TEXT1)["hwnd"]
-
-    # --- helpers -----------------------------------------------------------
-
-    def value(self):
-        return self.tool.child(h.ID_HSCROLL1)["scroll"]["pos"]
-
-    def bar_point(self, x):
-        """Screen point at x pixels from the bar's left end, on its middle."""
-        return self.tool.screen_point(BAR_LEFT + x, BAR_TOP + BAR_HEIGHT // 2)
-
-    def thumb_x(self, value):
-        """The thumb's middle, in pixels from the bar's left end."""
-        track = BAR_WIDTH - 2 * ARROW - THUMB
-        return ARROW + track * value // MAX + THUMB // 2
-
-    def focus_bar(self):
-        """Makes the tool the foreground window with the keyboard focus on
-        the bar, as a user would: a click on the thumb (which moves nothing)."""
-        before = self.value()
-        h.click(*self.bar_point(self.thumb_x(before)))
-        h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.tool.hwnd and
-               self.tool.info()["focus"] == self.bar, what="the tool in front with the focus on the bar")
-        self.assertEqual(self.value(), before, "a click on the thumb moves nothing")
-
-    def capture(self, hwnd, x, y):
-        """Points at (x, y), which must be over hwnd, and holds F1 until Label3
-        shows hwnd's handle."""
-        h.mousemove(x, y)
-        seen = self.probe.from_point(x, y)
-        if seen["hwnd"] != hwnd:
-            h.screenshot("opacity-capture-failed")
-            self.fail("the window at %d,%d is %r (%r), not %d" % (x, y, seen, self.probe.info(seen["hwnd"])["caption"], hwnd))
-        self.tool.wait_text(h.ID_LABEL2, h.handle_text(hwnd))
-        self.tool.capture_with_f1(hwnd)
-
-    def empty_client_point(self, hwnd, dx, dy):
-        c = self.probe.info(hwnd)["client"]
-        return c["x"] + dx, c["y"] + dy
-
-    def capture_target(self, target):
-        """Captures a target.exe top-level window by an empty part of its client."""
-        self.capture(target.hwnd, *self.empty_client_point(target.hwnd, 300, 170))
-
-    def capture_notepad(self):
-        """Captures notepad's top-level window by its menu bar, just above
-        its client area (the middle of the client is its edit child)."""
-        c = self.probe.info(self.notepad_hwnd)["client"]
-        self.capture(self.notepad_hwnd, c["x"] + 300, c["y"] - 5)
-
-    def expect(self, value, hwnd=None):
-        """Label1 shows value, the bar is at value, and hwnd (when given) is
-        layered with the alpha 255 - value."""
-        self.tool.wait_text(h.ID_LABEL1, str(value))
-        self.assertEqual(self.value(), value)
-        if hwnd is None:
-            return
-        want = expected_layered(value)
-
-        def applied():
-            info = self.probe.info(hwnd)
-            return info if info["layered"] == want and info["exstyle"] & h.WS_EX_LAYERED else False
-        try:
-            h.poll(applied, what="alpha %d on %d" % (want["alpha"], hwnd))
-        except h.Timeout:
-            info = self.probe.info(hwnd)
-            self.fail("after the bar went to %d, window %d has exstyle 0x%x, layered %r; expected %r"
-                      % (value, hwnd, info["exstyle"], info["layered"], want))
-
-    def untouched(self, hwnd):
-        info = self.probe.info(hwnd)
-        self.assertFalse(info["exstyle"] & h.WS_EX_LAYERED, "window %d (%s) got WS_EX_LAYERED"
-                         % (hwnd, info["caption"]))
-        self.assertIsNone(info["layered"])
-
-    def press(self, keyname, value, hwnd=None):
-        with self.subTest(key=keyname, value=value):
-            h.key(keyname)
-            self.expect(value, hwnd)
-
-    # --- the tests, in the order of their names ----------------------------
-
-    def test_01_a_change_before_any_capture_touches_no_window(self):
-        self.assertEqual(self.tool.text(h.ID_LABEL3), "未设置窗口")
-        self.focus_bar()
-        self.press("Right", 1)
-        self.press("Next", 11)
-        self.press("End", 255)
-        h.click(*self.bar_point(BAR_WIDTH - ARROW // 2))  # right arrow, at the end already
-        self.press("Home", 0)
-        self.assertEqual(self.tool.text(h.ID_LABEL3), "未设置窗口")
-        for hwnd in (self.target.hwnd, self.other.hwnd, self.notepad_hwnd, self.tool.hwnd):
-            self.untouched(hwnd)
-
-    def test_02_target_window_by_arrows_trough_and_keys(self):
-        t = self.target.hwnd
-        self.focus_bar()
-        self.capture_target(self.target)
-        self.untouched(t)  # the capture alone changes nothing
-        self.focus_bar()
-        with self.subTest("right arrow: +1"):
-            h.click(*self.bar_point(BAR_WIDTH - ARROW // 2))
-            self.expect(1, t)
-        with self.subTest("trough right of the thumb: +10"):
-            h.click(*self.bar_point((self.thumb_x(1) + BAR_WIDTH - ARROW) // 2))
-            self.expect(11, t)
-        with self.subTest("left arrow: -1"):
-            h.click(*self.bar_point(ARROW // 2))
-            self.expect(10, t)
-        self.press("Right", 11, t)
-        self.press("Next", 21, t)
-        self.press("Next", 31, t)
-        self.press("Prior", 21, t)
-        self.press("Left", 20, t)
-        self.press("End", 255, t)
-        self.assertEqual(self.probe.info(t)["layered"]["alpha"], 0, "fully transparent")
-        with self.subTest("trough left of the thumb: -10"):
-            h.click(*self.bar_point((ARROW + self.thumb_x(255)) // 2))
-            self.expect(245, t)
-        # Back to 0: opaque, and the layered style stays.
-        self.press("Home", 0, t)
-        info = self.probe.info(t)
-        self.assertTrue(info["exstyle"] & h.WS_EX_LAYERED)
-        self.assertEqual(info["layered"], expected_layered(0))
-        # The target.exe window reads its own state back and shows it.
-        self.assertTrue(self.probe.exists(t))
-        self.untouched(self.other.hwnd)
-        self.untouched(self.notepad_hwnd)
-
-    def test_03_thumb_drag_takes_effect_on_release(self):
-        t = self.target.hwnd
-        self.focus_bar()
-        self.press("Next", 10, t)
-        start_x = self.thumb_x(10)
-        sx, sy = self.bar_point(start_x)
-        h.mousemove(sx, sy)
-        h.xdotool("mousedown", 1)
-        released = False
-        try:
-            # Drag to about 100, in steps, as a hand would.
-            for step in range(1, 6):
-                h.mousemove(sx + step * (self.thumb_x(100) - start_x) // 5, sy)
-            track = h.poll(lambda: (lambda s: s["trackPos"] if s["trackPos"] != 10 else None)(
-                self.tool.child(h.ID_HSCROLL1)["scroll"]), what="the thumb to follow the drag")
-            h.log("tracking at", track)
-            self.assertNear(track, 100, 3)
-
-            # While the button is down: no change, neither in Label1 nor on
-            # the target.
-            def unchanged():
-                return (self.tool.text(h.ID_LABEL1) == "10" and
-                        self.probe.info(t)["layered"] == expected_layered(10))
-            h.stays(unchanged, 1.0, what="Label1 and the alpha unchanged during the drag")
-            h.xdotool("mouseup", 1)
-            released = True
-        finally:
-            if not released:
-                h.xdotool("mouseup", 1)
-        self.expect(track, t)
-        # The keyboard goes on from there.
-        self.press("Right", track + 1, t)
-        self.press("Home", 0, t)
-
-    def test_04_notepad(self):
-        n = self.notepad_hwnd
-        # Type a line into notepad first, as a user would: click, then type.
-        c = self.probe.info(n)["client"]
-        h.click(c["x"] + 100, c["y"] + 60)
-        h.poll(lambda: self.probe.call("foreground")["hwnd"] == n, what="notepad in front")
-        h.type_text(NOTEPAD_TEXT)
-        edit = [w for w in self.probe.info(n)["children"] if w["class"].lower() == "edit"][0]
-        h.poll(lambda: self.probe.info(edit["hwnd"])["caption"] == NOTEPAD_TEXT, what="the text in notepad")
-
-        # F1 goes to the foreground window (notepad would open its help):
-        # bring the tool to the front before pointing at notepad.
-        self.focus_bar()
-        self.capture_notepad()
-        self.press("Right", 1, n)
-        self.press("Next", 11, n)
-        self.press("End", 255, n)
-        self.press("Left", 254, n)
-        self.press("Prior", 244, n)
-        self.press("Home", 0, n)
-        info = self.probe.info(n)
-        self.assertTrue(info["exstyle"] & h.WS_EX_LAYERED, "still layered at 0")
-        # The previous target keeps what it was given last.
-        self.assertEqual(self.probe.info(self.target.hwnd)["layered"], expected_layered(0))
-
-    def test_05_recapture_applies_the_new_value(self):
-        a, b = self.target.hwnd, self.other.hwnd
-        self.focus_bar()
-        self.capture_target(self.target)
-        self.focus_bar()
-        for _ in range(4):
-            h.key("Next")
-        self.expect(40, a)
-
-        self.capture_target(self.other)
-        self.untouched(b)
-        self.press("Right", 41, b)
-        self.assertEqual(self.probe.info(a)["layered"], expected_layered(40), "A keeps 40")
-        # A value applied before, to another window, applies again.
-        self.press("Left", 40, b)
-        self.press("Left", 39, b)
-
-        self.capture_target(self.target)
-        self.assertEqual(self.probe.info(a)["layered"], expected_layered(40), "the capture alone changes nothing")
-        self.press("Right", 40, a)  # the same value as A already had
-        self.press("Right", 41, a)
-        self.assertEqual(self.probe.info(b)["layered"], expected_layered(39), "B keeps 39")
-        self.press("Home", 0, a)
-
-    def test_06_closed_target_raises_nothing(self):
-        gone = h.Target("KavreloTargetC", *TARGET_C_AT)
-        self.addCleanup(gone.stop)
-        self.focus_bar()
-        self.capture_target(gone)
-        self.press("Right", 1, gone.hwnd)
-        self.assertTrue(self.probe.post(gone.hwnd, h.WM_CLOSE))
-        h.wait_exit(gone.proc)
-        h.poll(lambda: not self.probe.exists(gone.hwnd), what="the target window gone")
-        self.assertEqual(self.tool.text(h.ID_LABEL3), h.handle_text(gone.hwnd))
-
-        self.focus_bar()
-        for keyname, value in (("Right", 2), ("Next", 12), ("End", 255), ("Prior", 245), ("Home", 0)):
-            self.press(keyname, value)
-        h.click(*self.bar_point(BAR_WIDTH - ARROW // 2))
-        self.expect(1)
-
-        def quiet():
-            boxes = [w for w in self.probe.find(cls=h.DIALOG_CLASS)
-                     if w["pid"] == self.tool.info()["pid"] or w["owner"] == self.tool.hwnd]
-            return not boxes and self.tool.proc.poll() is None
-        h.stays(quiet, 1.0, what="no message box and the tool running")
-        self.assertTrue(self.probe.exists(self.tool.hwnd))
-        self.press("Home", 0)
-
-    def test_07_focus_comes_back_to_its_control(self):
-        def activate_other():
-            h.click(*self.empty_client_point(self.target.hwnd, 300, 170))
-            h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.target.hwnd,
-                   what="target.exe in front")
-            self.assertNotEqual(self.tool.info()["focus"], self.text1)
-
-        def activate_tool_by_caption():
-            w = self.tool.info()["window"]
-            for y in range(w["top"] + 2, w["top"] + 30, 2):
-                x = w["left"] + 150
-                if self.probe.call("hit-test", self.tool.hwnd, x, y)["code"] == HTCAPTION:
-                    h.click(x, y)
-                    break
-            else:
-                self.fail("no caption on the tool window (%r)" % w)
-            h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.tool.hwnd, what="the tool in front")
-
-        with self.subTest("the text box"):
-            info = self.tool.info()
-            h.click(*h.child_center(info, h.child(info, h.ID_TEXT1)))
-            h.poll(lambda: self.tool.info()["focus"] == self.text1, what="the focus on Text1")
-            activate_other()
-            activate_tool_by_caption()
-            h.poll(lambda: self.tool.info()["focus"] == self.text1, what="the focus back on Text1")
-        with self.subTest("the scroll bar"):
-            self.focus_bar()
-            activate_other()
-            activate_tool_by_caption()
-            h.poll(lambda: self.tool.info()["focus"] == self.bar, what="the focus back on the bar")
-            # And the keys go to it again.
-            self.press("Right", 1)
-            self.press("Home", 0)
-
-    def test_08_the_tool_window_as_its_own_target(self):
-        t = self.tool.hwnd
-        self.focus_bar()
-        self.capture(t, *self.tool.empty_point())
-        self.press("End", 255, t)
-        self.assertEqual(self.probe.info(t)["layered"]["alpha"], 0)
-        h.stays(lambda: self.tool.proc.poll() is None and self.probe.exists(t), 0.5,
-                what="the invisible tool window still open")
-        self.assertEqual(self.probe.call("foreground")["hwnd"], t)
-        # Invisible, it still ticks: Label2 follows the pointer to another
-        # window and back.
-        for x, y in (self.empty_client_point(self.target.hwnd, 300, 170), self.tool.empty_point()):
-            h.mousemove(x, y)
-            self.tool.wait_text(h.ID_LABEL2, h.handle_text(self.probe.from_point(x, y)["hwnd"]))
-        self.assertEqual(self.tool.text(h.ID_LABEL2), h.handle_text(t))
-        # The bar still has the keyboard: bring it back by keys.
-        self.press("Left", 254, t)
-        self.press("Left", 253, t)
-        self.press("Home", 0, t)
-        self.assertEqual(self.probe.info(t)["layered"]["alpha"], 255)
-        self.assertTrue(self.probe.info(t)["visible"])
+def layered(value):
+    return {"key": 0, "alpha": 255 - value, "flags": d.LWA_ALPHA}
 
 
-if __name__ == "__main__":
-    h.main()
+def expect(w, value, hwnd=None):
+    """Label1 shows value, the bar is at value, and hwnd (when given) is
+    layered with the alpha 255 - value."""
+    w.tool.wait_text("Label1", str(value))
+    assert w.tool.value() == value
+    if hwnd is None:
+        return
+
+    def applied():
+        info = w.probe.info(hwnd)
+        return info["exstyle"] & d.WS_EX_LAYERED and info["layered"] == layered(value)
+    try:
+        d.poll(applied, what="alpha %d on %d" % (255 - value, hwnd))
+    except d.Timeout:
+        info = w.probe.info(hwnd)
+        pytest.fail("after the bar went to %d, window %d has exstyle 0x%x, layered %r; expected %r"
+                    % (value, hwnd, info["exstyle"], info["layered"], layered(value)))
+
+
+def press(w, keyname, value, hwnd=None):
+    w.input.key(keyname)
+    expect(w, value, hwnd)
+
+
+def untouched(w, hwnd):
+    info = w.probe.info(hwnd)
+    assert not info["exstyle"] & d.WS_EX_LAYERED, "window %d (%s) got WS_EX_LAYERED" % (hwnd, info["caption"])
+    assert info["layered"] is None
+
+
+def test_a_change_before_any_capture_touches_no_window(w):
+    assert w.tool.text("Label3") == d.NO_TARGET
+    w.tool.focus_bar()
+    press(w, "Right", 1)
+    press(w, "Next", 11)
+    press(w, "End", 255)
+    w.tool.bar.click("right_arrow")  # at the end already
+    press(w, "Home", 0)
+    assert w.tool.text("Label3") == d.NO_TARGET
+    for hwnd in (w.a.hwnd, w.b.hwnd, w.notepad.hwnd, w.tool.hwnd):
+        untouched(w, hwnd)
+
+
+def test_target_window_by_arrows_trough_and_keys(w):
+    t, bar = w.a.hwnd, w.tool.bar
+    w.tool.focus_bar()
+    w.tool.capture(t)
+    untouched(w, t)  # the capture alone changes nothing
+    w.tool.focus_bar()
+    bar.click("right_arrow")
+    expect(w, 1, t)
+    bar.click("trough_right")
+    expect(w, 11, t)
+    bar.click("left_arrow")
+    expect(w, 10, t)
+    for keyname, value in (("Right", 11), ("Next", 21), ("Next", 31), ("Prior", 21), ("Left", 20),
+                           ("End", 255)):
+        press(w, keyname, value, t)
+    assert w.probe.info(t)["layered"]["alpha"] == 0, "fully transparent"
+    bar.click("trough_left")
+    expect(w, 245, t)
+    # Back to 0: opaque, and the layered style stays.
+    press(w, "Home", 0, t)
+    info = w.probe.info(t)
+    assert info["exstyle"] & d.WS_EX_LAYERED
+    assert info["layered"] == layered(0)
+    untouched(w, w.b.hwnd)
+    untouched(w, w.notepad.hwnd)
+
+
+def test_thumb_drag_takes_effect_on_release(w):
+    t, bar = w.a.hwnd, w.tool.bar
+    w.tool.focus_bar()
+    press(w, "Next", 10, t)
+    seen = {}
+
+    def while_held():
+        # The thumb follows the pointer, but neither Label1 nor the target
+        # changes until the button is released.
+        seen["track"] = d.poll(lambda: (lambda s: s["trackPos"] if s["trackPos"] != 10 else None)(
+            bar.geometry()), what="the thumb to follow the drag")
+        d.stays(lambda: w.tool.text("Label1") == "10" and w.probe.info(t)["layered"] == layered(10), 1.0,
+                what="Label1 and the alpha unchanged during the drag")
+    bar.drag(bar.thumb_x(100), while_held=while_held)
+    d.log("tracking at", seen["track"])
+    assert abs(seen["track"] - 100) <= 3
+    expect(w, seen["track"], t)
+    # The keyboard goes on from there.
+    press(w, "Right", seen["track"] + 1, t)
+    press(w, "Home", 0, t)
+
+
+def test_notepad(w):
+    n = w.notepad.hwnd
+    # F1 goes to the foreground window (notepad would open its help): bring
+    # the tool to the front before pointing at notepad.
+    w.tool.focus_bar()
+    w.tool.capture_at(*w.notepad.menu_bar_point(), expect=n)
+    for keyname, value in (("Right", 1), ("Next", 11), ("End", 255), ("Left", 254), ("Prior", 244), ("Home", 0)):
+        press(w, keyname, value, n)
+    assert w.probe.info(n)["exstyle"] & d.WS_EX_LAYERED, "still layered at 0"
+    # The previous target keeps what it was given last.
+    assert w.probe.info(w.a.hwnd)["layered"] == layered(0)
+
+
+def test_recapture_applies_the_new_value(w):
+    a, b = w.a.hwnd, w.b.hwnd
+    w.tool.focus_bar()
+    w.tool.capture(a)
+    w.tool.focus_bar()
+    w.input.key("Next", "Next", "Next", "Next")
+    expect(w, 40, a)
+
+    w.tool.capture(b)
+    untouched(w, b)
+    press(w, "Right", 41, b)
+    assert w.probe.info(a)["layered"] == layered(40), "A keeps 40"
+    # A value applied before, to another window, applies again.
+    press(w, "Left", 40, b)
+    press(w, "Left", 39, b)
+
+    w.tool.capture(a)
+    assert w.probe.info(a)["layered"] == layered(40), "the capture alone changes nothing"
+    press(w, "Right", 40, a)  # the same value as A already had
+    press(w, "Right", 41, a)
+    assert w.probe.info(b)["layered"] == layered(39), "B keeps 39"
+    press(w, "Home", 0, a)
+
+
+def test_closed_target_raises_nothing(session, w):
+    gone = session.target("KavreloTargetC", (40, 540))
+    w.tool.focus_bar()
+    w.tool.capture(gone.hwnd)
+    press(w, "Right", 1, gone.hwnd)
+    assert w.probe.post(gone.hwnd, d.WM_CLOSE)
+    session.wait_exit(gone.proc)
+    d.poll(lambda: not w.probe.exists(gone.hwnd), what="the target window gone")
+    assert w.tool.text("Label3") == d.handle_text(gone.hwnd)
+
+    w.tool.focus_bar()
+    for keyname, value in (("Right", 2), ("Next", 12), ("End", 255), ("Prior", 245), ("Home", 0)):
+        press(w, keyname, value)
+    w.tool.bar.click("right_arrow")
+    expect(w, 1)
+    d.stays(w.tool.quiet, 1.0, what="no message box and the tool running")
+    press(w, "Home", 0)
+
+
+def test_focus_comes_back_to_its_control(w):
+    text1 = w.tool.child("Text1")["hwnd"]
+
+    def away_and_back():
+        w.input.click(*w.session.point_in(w.a.hwnd, 300, 170))
+        d.poll(lambda: w.probe.foreground() == w.a.hwnd, what="target.exe in front")
+        assert w.tool.info()["focus"] != text1
+        # Back by a click on the tool's caption.
+        win = w.tool.info()["window"]
+        for y in range(win["top"] + 2, win["top"] + 30, 2):
+            if w.probe.call("hit-test", w.tool.hwnd, win["left"] + 150, y)["code"] == d.HTCAPTION:
+                w.input.click(win["left"] + 150, y)
+                break
+        else:
+            pytest.fail("no caption on the tool window (%r)" % win)
+        d.poll(lambda: w.probe.foreground() == w.tool.hwnd, what="the tool in front")
+
+    info = w.tool.info()
+    w.input.click(*d.child_center(info, d.child(info, d.ID["Text1"])))
+    d.poll(lambda: w.tool.info()["focus"] == text1, what="the focus on Text1")
+    away_and_back()
+    d.poll(lambda: w.tool.info()["focus"] == text1, what="the focus back on Text1")
+
+    w.tool.focus_bar()
+    away_and_back()
+    d.poll(lambda: w.tool.info()["focus"] == w.tool.bar.hwnd, what="the focus back on the bar")
+    # And the keys go to it again.
+    press(w, "Right", 1)
+    press(w, "Home", 0)
+
+
+def test_the_tool_window_as_its_own_target(w):
+    """Invisible at 255, the tool stays open, in front and ticking, and its bar
+    keeps the keyboard, so that Left or Home brings it back.  (Windows lets
+    the mouse through a window whose alpha is 0, and does not document what
+    WindowFromPoint then reports there; Wine hit-tests it as opaque.  So
+    the ticks are seen over another window, not over the invisible tool.)"""
+    t = w.tool.hwnd
+    w.tool.focus_bar()
+    w.tool.capture_at(*w.tool.empty_point(), expect=t)
+    press(w, "End", 255, t)
+    assert w.probe.info(t)["layered"]["alpha"] == 0
+    d.stays(lambda: w.tool.running() and w.probe.exists(t), 0.5, what="the invisible tool window still open")
+    assert w.probe.foreground() == t
+    # Still ticking: Label2 follows the pointer onto another window.
+    w.tool.point_at(*w.session.point_in(w.a.hwnd, 300, 170))
+    press(w, "Left", 254, t)
+    press(w, "Left", 253, t)
+    press(w, "Home", 0, t)
+    assert w.probe.info(t)["layered"]["alpha"] == 255
+    assert w.probe.info(t)["visible"]

@@ -4,146 +4,138 @@ control characters.  The text box holds what it was given; nothing else
 changes (Label1, Label3, the bar, the target's alpha, the window's size); the
 tool keeps ticking and shows no message box."""
 
-import os
 import random
-import sys
-import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pytest
 
-import rel  # noqa: E402
-
-h = rel.h
+import driver as d
+from driver import ID
 
 LONG = 70000       # characters: more than 64 KiB
 PASTED = 66000
 
 
-class Input(rel.ToolCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.text1 = h.child(cls.tool.info(), h.ID_TEXT1)["hwnd"]
-
-    def setUp(self):
-        # A captured target and a bar away from its ends, so that a change
-        # of either would show.
-        if self.tool.text(h.ID_LABEL3) != h.handle_text(self.target.hwnd):
-            self.focus_tool()
-            self.capture_at(*self.point_in(self.target.hwnd))
-            self.focus_tool()
-            self.click_bar("trough_right", 3)
-            self.click_bar("right_arrow", 7)
-            self.settled(37, target=self.target.hwnd)
-        self.before = self.snapshot()
-
-    def snapshot(self):
-        s = self.state()
-        l = self.helper.layered(self.target.hwnd)
-        return {"Label1": s["texts"][str(h.ID_LABEL1)], "Label3": s["texts"][str(h.ID_LABEL3)],
-                "bar": s["bar"], "window": (s["window"]["width"], s["window"]["height"]),
-                "client": (s["client"]["width"], s["client"]["height"]),
-                "alpha": l["layered"]["alpha"] if l["layered"] else None}
-
-    def assert_nothing_else_changed(self):
-        self.assertEqual(self.snapshot(), self.before)
-        self.assert_alive()
-        self.assertEqual(self.snapshot(), self.before)
-
-    def text(self):
-        s = self.helper.call("textsum", self.text1)
-        self.assertTrue(s["ok"], "the text box answers")
-        n = self.helper.call("textlen", self.text1)
-        self.assertEqual(n["length"], s["length"], "WM_GETTEXTLENGTH and WM_GETTEXT agree")
-        return s
-
-    def wait_length(self, length):
-        return h.poll(lambda: (lambda s: s if s["length"] == length else False)(
-            self.helper.call("textsum", self.text1)), what="a text of %d characters" % length)
-
-    def into_text1(self):
-        """A click into the text box, keyboard focus on it."""
-        info = self.tool.info()
-        h.click(*h.child_center(info, h.child(info, h.ID_TEXT1)))
-        h.poll(lambda: self.tool.info()["focus"] == self.text1, what="focus in the text box")
-        h.x_focus_window(self.tool_xid)
-
-    def test_1_long_text_by_message(self):
-        r = self.helper.call("settext", self.text1, LONG, 1)
-        self.assertTrue(r["ok"] and r["result"], r)
-        s = self.text()
-        self.assertEqual((s["length"], s["sum"]), (LONG, r["sum"]))
-        # And as much again, as a replacement of the selection.
-        r2 = self.helper.call("replacesel", self.text1, LONG, 2)
-        self.assertTrue(r2["ok"], r2)
-        self.assertEqual(self.text()["length"], 2 * LONG)
-        self.assert_nothing_else_changed()
-
-    def test_2_paste_from_the_clipboard(self):
-        clip = self.helper.call("clip-set", PASTED, 5)
-        self.assertTrue(clip["ok"])
-        self.assertEqual(self.helper.call("clip-get")["length"], PASTED)
-        self.helper.call("settext", self.text1, 0, 0)
-        self.into_text1()
-        h.key("ctrl+v")
-        s = self.wait_length(PASTED)
-        self.assertEqual(s["sum"], clip["sum"], "the pasted text is the clipboard's")
-        h.key("ctrl+v")
-        self.wait_length(2 * PASTED)
-        self.assert_nothing_else_changed()
-
-    def test_3_typed_text_and_control_keys(self):
-        self.helper.call("settext", self.text1, 0, 0)
-        self.into_text1()
-        h.type_text("abc")
-        self.assertEqual(self.wait_length(3)["head"], "abc")
-        h.key("Return")  # the box takes Return as a line break
-        self.assertEqual(self.wait_length(5)["head"], "abc\r\n")
-        h.key("BackSpace")
-        self.assertEqual(self.wait_length(3)["head"], "abc")
-        h.key("Home", "Delete")
-        self.assertEqual(self.wait_length(2)["head"], "bc")
-        # Keys the box may or may not act on: whatever it does, it holds a
-        # text and nothing else changes.
-        for k in ("ctrl+a", "ctrl+z", "ctrl+y", "Tab", "Escape", "ctrl+Return", "shift+Tab", "Insert"):
-            h.key(k)
-            self.assertIsNone(self.tool.proc.poll(), "after %s" % k)
-        # Every control character but Tab, which moves the focus to the bar.
-        h.type_text("".join(chr(c) for c in range(1, 32) if c != 9) + "\x7f")
-        h.type_text("xyz")
-        h.poll(lambda: "xyz" in self.helper.call("textsum", self.text1)["tail"], what="typed text after them")
-        self.text()
-        self.assert_nothing_else_changed()
-
-    def test_4_key_storm(self):
-        """Hundreds of editing keys at random, a long typed text and pastes
-        in between: the state of everything else stays."""
-        self.helper.call("clip-set", 500, 9)
-        self.helper.call("settext", self.text1, 1000, 3)
-        self.into_text1()
-        rng = random.Random(4)
-        keys = ["ctrl+a", "ctrl+z", "ctrl+y", "ctrl+x", "ctrl+c", "ctrl+v", "Return", "BackSpace",
-                "Delete", "Escape", "ctrl+BackSpace", "ctrl+Delete", "shift+Return", "Insert", "ctrl+b",
-                "ctrl+h", "ctrl+i", "ctrl+m", "ctrl+j"]
-        sent = 0
-        for _ in range(6):
-            # The keyboard stays in the text box: none of these keys leaves
-            # it (Tab and Shift+Tab move to the bar, test_layout; arrow keys
-            # and Home/End would then move the bar).
-            self.assertEqual(self.tool.info()["focus"], self.text1)
-            chunk = [rng.choice(keys) for _ in range(50)]
-            h.xdotool("key", "--delay", 8, *chunk, timeout=60)
-            sent += len(chunk)
-            self.assertEqual(self.tool.info()["focus"], self.text1)
-            h.key("ctrl+End")
-            h.xdotool("type", "--delay", 5, "Typed text %d " % sent * 3, timeout=60)
-            self.assertIsNone(self.tool.proc.poll())
-            self.assertEqual(self.helper.boxes(self.win_pid), [])
-        s = self.text()
-        h.log("after %d keys the text box holds %d characters" % (sent, s["length"]))
-        self.assertIn("Typed text %d" % sent, s["tail"], "the last text typed is at its end")
-        self.assert_nothing_else_changed()
+@pytest.fixture
+def box(session, rel):
+    """A captured target and a bar away from its ends, so that a change of
+    either would show; the text box; and what else the tool showed before."""
+    tool = rel.tool
+    if tool.text("Label3") != d.handle_text(rel.target.hwnd):
+        tool.activate()
+        tool.capture(rel.target.hwnd)
+        tool.activate()
+        tool.bar.click("trough_right", 3)
+        tool.bar.click("right_arrow", 7)
+        tool.settled(37, target=rel.target.hwnd)
+    text1 = tool.child("Text1")["hwnd"]
+    before = snapshot(session, rel)
+    yield text1
+    assert snapshot(session, rel) == before
+    rel.assert_alive()
+    assert snapshot(session, rel) == before
 
 
-if __name__ == "__main__":
-    h.main()
+def snapshot(session, rel):
+    s = rel.tool.state()
+    l = session.probe.layered(rel.target.hwnd)
+    return {"Label1": s["texts"][str(ID["Label1"])], "Label3": s["texts"][str(ID["Label3"])],
+            "bar": s["bar"], "window": (s["window"]["width"], s["window"]["height"]),
+            "client": (s["client"]["width"], s["client"]["height"]),
+            "alpha": l["layered"]["alpha"] if l["layered"] else None}
+
+
+def text_of(probe, text1):
+    s = probe.call("textsum", text1)
+    assert s["ok"], "the text box answers"
+    assert probe.call("textlen", text1)["length"] == s["length"], "WM_GETTEXTLENGTH and WM_GETTEXT agree"
+    return s
+
+
+def wait_length(probe, text1, length):
+    return d.poll(lambda: (lambda s: s if s["length"] == length else False)(probe.call("textsum", text1)),
+                  what="a text of %d characters" % length)
+
+
+def into(session, rel, text1):
+    """A click into the text box, keyboard focus on it."""
+    info = rel.tool.info()
+    session.input.click(*d.child_center(info, d.child(info, ID["Text1"])))
+    d.poll(lambda: rel.tool.info()["focus"] == text1, what="focus in the text box")
+    session.x_focus(rel.tool)
+
+
+def test_long_text_by_message(session, box):
+    probe = session.probe
+    r = probe.call("settext", box, LONG, 1)
+    assert r["ok"] and r["result"], r
+    s = text_of(probe, box)
+    assert (s["length"], s["sum"]) == (LONG, r["sum"])
+    # And as much again, as a replacement of the selection.
+    assert probe.call("replacesel", box, LONG, 2)["ok"]
+    assert text_of(probe, box)["length"] == 2 * LONG
+
+
+def test_paste_from_the_clipboard(session, rel, box):
+    probe = session.probe
+    clip = probe.call("clip-set", PASTED, 5)
+    assert clip["ok"]
+    assert probe.call("clip-get")["length"] == PASTED
+    probe.call("settext", box, 0, 0)
+    into(session, rel, box)
+    session.input.key("ctrl+v")
+    assert wait_length(probe, box, PASTED)["sum"] == clip["sum"], "the pasted text is the clipboard's"
+    session.input.key("ctrl+v")
+    wait_length(probe, box, 2 * PASTED)
+
+
+def test_typed_text_and_control_keys(session, rel, box):
+    probe, inp = session.probe, session.input
+    probe.call("settext", box, 0, 0)
+    into(session, rel, box)
+    inp.type_text("abc")
+    assert wait_length(probe, box, 3)["head"] == "abc"
+    inp.key("Return")  # the box takes Return as a line break
+    assert wait_length(probe, box, 5)["head"] == "abc\r\n"
+    inp.key("BackSpace")
+    assert wait_length(probe, box, 3)["head"] == "abc"
+    inp.key("Home", "Delete")
+    assert wait_length(probe, box, 2)["head"] == "bc"
+    # Keys the box may or may not act on: whatever it does, it holds a text
+    # and nothing else changes.
+    for k in ("ctrl+a", "ctrl+z", "ctrl+y", "Tab", "Escape", "ctrl+Return", "shift+Tab", "Insert"):
+        inp.key(k)
+        assert rel.tool.running(), "after %s" % k
+    # Every control character but Tab, which moves the focus to the bar.
+    inp.type_text("".join(chr(c) for c in range(1, 32) if c != 9) + "\x7f")
+    inp.type_text("xyz")
+    d.poll(lambda: "xyz" in probe.call("textsum", box)["tail"], what="typed text after them")
+    text_of(probe, box)
+
+
+def test_key_storm(session, rel, box):
+    """Hundreds of editing keys at random, a long typed text and pastes in
+    between: the state of everything else stays."""
+    probe, inp, tool = session.probe, session.input, rel.tool
+    probe.call("clip-set", 500, 9)
+    probe.call("settext", box, 1000, 3)
+    into(session, rel, box)
+    rng = random.Random(4)
+    keys = ["ctrl+a", "ctrl+z", "ctrl+y", "ctrl+x", "ctrl+c", "ctrl+v", "Return", "BackSpace", "Delete",
+            "Escape", "ctrl+BackSpace", "ctrl+Delete", "shift+Return", "Insert", "ctrl+b", "ctrl+h", "ctrl+i",
+            "ctrl+m", "ctrl+j"]
+    sent = 0
+    for _ in range(6):
+        # The keyboard stays in the text box: none of these keys leaves it
+        # (Tab and Shift+Tab move to the bar; arrow keys and Home/End would
+        # then move the bar).
+        assert tool.info()["focus"] == box
+        chunk = [rng.choice(keys) for _ in range(50)]
+        inp.key(*chunk, delay=0.008)
+        sent += len(chunk)
+        assert tool.info()["focus"] == box
+        inp.key("ctrl+End")
+        inp.type_text("Typed text %d " % sent * 3, delay_ms=5)
+        assert tool.quiet()
+    s = text_of(probe, box)
+    d.log("after %d keys the text box holds %d characters" % (sent, s["length"]))
+    assert "Typed text %d" % sent in s["tail"], "the last text typed is at its end"
