@@ -17,6 +17,7 @@ PACKAGES=(
   wine wine64
   xvfb xdotool x11-utils xcompmgr imagemagick fonts-wqy-microhei
   locales python3 python3-pefile python3-pil python3-xlib python3-psutil
+  python3-pytest python3-pytest-timeout
   util-linux procps
 )
 # `setup.sh fuzz` adds clang with its libFuzzer and sanitizer runtimes.
