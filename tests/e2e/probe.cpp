@@ -14,6 +14,9 @@
 //   probe.exe version                         the Windows version Wine reports: GetVersionExW
 //                                             (what a program without a manifest sees) and
 //                                             RtlGetVersion (the prefix's setting)
+//   probe.exe ids                             the tool window's control ids by name:
+//                                             {"HScroll1": 100, "Label1": 101, ...}
+//                                             (app/form1_ids.h, the kId prefix left off)
 //   probe.exe serve                           reads commands from stdin, one a line,
 //                                             arguments separated by tabs; "quit" ends
 //
@@ -49,6 +52,7 @@
 #include <string>
 #include <vector>
 
+#include "app/form1_ids.h"
 #include "app/form_font.h"
 #include "command_tool.h"
 
@@ -305,19 +309,28 @@ Json State(HWND hwnd) {
     Json texts = Json::object();
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(c);
-        if (id == 107) continue;  // the text box: its length only
+        if (id == kavrelo::kIdText1) continue;  // the text box: its length only
         texts[std::to_string(id)] = Utf8(WindowText(c));
     }
     j["texts"] = std::move(texts);
-    HWND bar = GetDlgItem(hwnd, 100);
+    HWND bar = GetDlgItem(hwnd, kavrelo::kIdHScroll1);
     SCROLLINFO si;
     j["bar"] = bar && ControlScrollInfo(bar, si) ? Json(si.nPos) : Json(nullptr);
-    HWND text = GetDlgItem(hwnd, 107);
+    HWND text = GetDlgItem(hwnd, kavrelo::kIdText1);
     DWORD_PTR length = 0;
     j["textLength"] = text && SendMessageTimeoutW(text, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)
                           ? Json(static_cast<long long>(length))
                           : Json(nullptr);
     return j;
+}
+
+// The tool window's control ids by control name (app/form1_ids.h without the
+// kId prefix).
+Json Ids() {
+#define KAVRELO_ID(name) {#name, kavrelo::kId##name}
+    return Json{KAVRELO_ID(HScroll1), KAVRELO_ID(Label1), KAVRELO_ID(Label2), KAVRELO_ID(Label3),
+                KAVRELO_ID(Label4),   KAVRELO_ID(Label5), KAVRELO_ID(Label6), KAVRELO_ID(Text1)};
+#undef KAVRELO_ID
 }
 
 struct Counter {
@@ -446,6 +459,7 @@ Json Run(const std::vector<std::wstring>& a) {
                                (sized ? 0 : SWP_NOSIZE) | SWP_NOZORDER | SWP_NOACTIVATE);
         return Json{{"ok", ok != FALSE}};
     }
+    if (cmd == L"ids") return Ids();
     if (cmd == L"state" && a.size() >= 2) return State(ParseHwnd(a[1]));
     if (cmd == L"res" && a.size() >= 2) {
         DWORD pid = static_cast<DWORD>(ParseNumber(a[1]));
