@@ -17,6 +17,27 @@
 //   probe.exe ids                             the tool window's control ids by name:
 //                                             {"HScroll1": 100, "Label1": 101, ...}
 //                                             (app/form1_ids.h, the kId prefix left off)
+//   probe.exe scrollbar HWND                  a horizontal scroll bar control (SBS_HORZ) as
+//                                             GetScrollBarInfo(OBJID_CLIENT) and
+//                                             GetScrollInfo(SB_CTL) show it:
+//       {"rect": {left, top, right, bottom, width, height},  the bar (rcScrollBar), in
+//                                             screen coordinates
+//        "arrow": N,                          the width of each arrow button (dxyLineButton):
+//                                             x in [left, left + N) is the left arrow,
+//                                             [right - N, right) the right one
+//        "thumb": {"left": X, "right": X},    screen x of the thumb's left edge
+//                                             (left + xyThumbTop) and of the first pixel
+//                                             right of it (left + xyThumbBottom); the
+//                                             trough is what lies between the arrows on
+//                                             either side of it
+//        "min": N, "max": N, "pos": N, "trackPos": N, "page": N}
+//                                             Under Wine the bar's process is asked from
+//                                             inside (probe_inproc.dll, which has to be
+//                                             next to probe.exe; see ScrollBar below).
+//                                             On Windows a program without a DPI manifest,
+//                                             as this one, can be given scaled coordinates
+//                                             on a screen of more than 96 dpi (DPI
+//                                             virtualization); Wine does not scale them.
 //   probe.exe serve                           reads commands from stdin, one a line,
 //                                             arguments separated by tabs; "quit" ends
 //
@@ -46,7 +67,9 @@
 //
 // Every answer is an object; failures are {"error": "..."}.
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -55,6 +78,7 @@
 #include "app/form1_ids.h"
 #include "app/form_font.h"
 #include "command_tool.h"
+#include "probe_inproc.h"
 
 namespace {
 
@@ -333,6 +357,148 @@ Json Ids() {
 #undef KAVRELO_ID
 }
 
+// The base address of a module (by file name, as "user32.dll") in a process.
+BYTE* RemoteModuleBase(DWORD pid, const wchar_t* name) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) return nullptr;
+    MODULEENTRY32W me = {};
+    me.dwSize = sizeof me;
+    BYTE* base = nullptr;
+    for (BOOL more = Module32FirstW(snap, &me); more && !base; more = Module32NextW(snap, &me)) {
+        if (lstrcmpiW(me.szModule, name) == 0) base = me.modBaseAddr;
+    }
+    CloseHandle(snap);
+    return base;
+}
+
+// The address in process pid of a function that this process also has: the
+// same offset from its module's base.
+LPTHREAD_START_ROUTINE RemoteFunction(DWORD pid, HMODULE local, const wchar_t* module, const char* function) {
+    FARPROC here = local ? GetProcAddress(local, function) : nullptr;
+    BYTE* there = here ? RemoteModuleBase(pid, module) : nullptr;
+    if (!there) return nullptr;
+    const ptrdiff_t offset = reinterpret_cast<BYTE*>(reinterpret_cast<void*>(here)) - reinterpret_cast<BYTE*>(local);
+    return reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(there + offset));
+}
+
+// Runs function(param) on a new thread of process p; true when it returned
+// within timeout_ms, with its exit code in *code.
+bool RunRemote(HANDLE p, LPTHREAD_START_ROUTINE function, void* param, DWORD timeout_ms, DWORD* code) {
+    HANDLE thread = CreateRemoteThread(p, nullptr, 0, function, param, 0, nullptr);
+    if (!thread) return false;
+    const bool done = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+    if (done) GetExitCodeThread(thread, code);
+    CloseHandle(thread);
+    return done;
+}
+
+// The bar's SCROLLBARINFO read inside the bar's process, by probe_inproc.dll
+// loaded there; nullptr when it worked, else what failed.
+const char* ScrollBarInfoInProcess(HWND bar, SCROLLBARINFO& sbi) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    while (n > 0 && path[n - 1] != L'\\' && path[n - 1] != L'/') --n;
+    path[n] = L'\0';
+    if (n + lstrlenW(e2e::kInprocLibrary) >= MAX_PATH) return "path too long";
+    lstrcatW(path, e2e::kInprocLibrary);
+    HMODULE library = LoadLibraryW(path);
+    if (!library) return "cannot load probe_inproc.dll";
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+
+    DWORD pid = 0;
+    GetWindowThreadProcessId(bar, &pid);
+    HANDLE p = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                               PROCESS_VM_READ | PROCESS_VM_WRITE,
+                           FALSE, pid);
+    if (!p) {
+        FreeLibrary(library);
+        return "OpenProcess failed";
+    }
+    const char* failed = nullptr;
+    const SIZE_T path_bytes = (lstrlenW(path) + 1) * sizeof(wchar_t);
+    e2e::ScrollBarRequest request = {};
+    request.bar = bar;
+    // The request first, then the library's path.
+    auto* remote = static_cast<BYTE*>(
+        VirtualAllocEx(p, nullptr, sizeof request + path_bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    bool hung = false;
+    if (!remote || !WriteProcessMemory(p, remote, &request, sizeof request, nullptr) ||
+        !WriteProcessMemory(p, remote + sizeof request, path, path_bytes, nullptr)) {
+        failed = "cannot write into the bar's process";
+    } else {
+        DWORD code = 0;
+        LPTHREAD_START_ROUTINE load = RemoteFunction(pid, kernel, L"kernel32.dll", "LoadLibraryW");
+        if (!load || !RunRemote(p, load, remote + sizeof request, 5000, &code)) {
+            failed = "cannot load probe_inproc.dll in the bar's process";
+        } else {
+            LPTHREAD_START_ROUTINE read =
+                RemoteFunction(pid, library, e2e::kInprocLibrary, e2e::kReadScrollBarFunction);
+            if (!read) {
+                failed = "probe_inproc.dll is not in the bar's process";
+            } else if (!RunRemote(p, read, remote, 5000, &code)) {
+                // The thread waits on the bar's window, which does not answer: the
+                // memory and the library stay, in use.
+                hung = true;
+                failed = "the bar's process does not answer";
+            } else if (code != 1) {
+                failed = "SBM_GETSCROLLBARINFO failed in the bar's process";
+            } else if (!ReadProcessMemory(p, remote, &request, sizeof request, nullptr)) {
+                failed = "cannot read from the bar's process";
+            } else {
+                sbi = request.info;
+            }
+            LPTHREAD_START_ROUTINE unload = RemoteFunction(pid, kernel, L"kernel32.dll", "FreeLibrary");
+            BYTE* base = RemoteModuleBase(pid, e2e::kInprocLibrary);
+            if (!hung && unload && base) RunRemote(p, unload, base, 5000, &code);
+        }
+    }
+    if (remote && !hung) VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+    CloseHandle(p);
+    FreeLibrary(library);
+    return failed;
+}
+
+// A horizontal scroll bar control on the screen: GetScrollBarInfo(OBJID_CLIENT)
+// for where its parts are, GetScrollInfo(SB_CTL) for its values.
+Json ScrollBar(HWND bar) {
+    if (!IsWindow(bar)) return Error("no such window");
+    if (lstrcmpiW(ClassName(bar).c_str(), L"ScrollBar") != 0) return Error("not a scroll bar control");
+    if (GetWindowLongW(bar, GWL_STYLE) & (SBS_VERT | SBS_SIZEBOX)) return Error("not a horizontal scroll bar");
+    // GetScrollBarInfo and GetScrollInfo wait for the bar's thread as long as it takes.
+    DWORD_PTR dummy = 0;
+    if (!SendMessageTimeoutW(bar, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &dummy)) {
+        return Error("the scroll bar does not answer");
+    }
+    SCROLLBARINFO sbi = {};
+    sbi.cbSize = sizeof sbi;
+    if (!GetScrollBarInfo(bar, OBJID_CLIENT, &sbi)) return Error("GetScrollBarInfo failed");
+    RECT wr = {};
+    GetWindowRect(bar, &wr);
+    if (IsRectEmpty(&sbi.rcScrollBar) && !IsRectEmpty(&wr)) {
+        // Wine (8.0) answers TRUE but leaves the structure as it was (zeros)
+        // when the bar belongs to another thread: it sends SBM_GETSCROLLBARINFO
+        // with a copy of the structure and does not copy the answer back (its
+        // packing of the replies of messages sent to another process has no
+        // case for this one; SBM_GETSCROLLBARINFO sent by hand from here comes
+        // back empty too). Windows fills it in. Then ask from a thread of the
+        // bar's own process, where the message sent by hand works under Wine.
+        if (const char* failed = ScrollBarInfoInProcess(bar, sbi)) return Error(failed);
+    }
+    SCROLLINFO si;
+    if (!ControlScrollInfo(bar, si)) return Error("GetScrollInfo failed");
+    const RECT& r = sbi.rcScrollBar;
+    Json j;
+    j["rect"] = Rect(r);
+    j["arrow"] = sbi.dxyLineButton;
+    j["thumb"] = Json{{"left", r.left + sbi.xyThumbTop}, {"right", r.left + sbi.xyThumbBottom}};
+    j["min"] = si.nMin;
+    j["max"] = si.nMax;
+    j["pos"] = si.nPos;
+    j["trackPos"] = si.nTrackPos;
+    j["page"] = si.nPage;
+    return j;
+}
+
 struct Counter {
     int top = 0;
     int children = 0;
@@ -460,6 +626,7 @@ Json Run(const std::vector<std::wstring>& a) {
         return Json{{"ok", ok != FALSE}};
     }
     if (cmd == L"ids") return Ids();
+    if (cmd == L"scrollbar" && a.size() >= 2) return ScrollBar(ParseHwnd(a[1]));
     if (cmd == L"state" && a.size() >= 2) return State(ParseHwnd(a[1]));
     if (cmd == L"res" && a.size() >= 2) {
         DWORD pid = static_cast<DWORD>(ParseNumber(a[1]));
