@@ -12,7 +12,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
+  cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine64
   xvfb xdotool x11-utils xcompmgr imagemagick fonts-wqy-microhei

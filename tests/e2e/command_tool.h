@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "json_writer.h"
+#include "json_line.h"
 
 namespace e2e {
 
-using Command = std::string (*)(const std::vector<std::wstring>& args);
+// A command's answer: an object.
+using Command = Json (*)(const std::vector<std::wstring>& args);
 
 inline HWND ParseHwnd(const std::wstring& s) {
     long long v = std::wcstoll(s.c_str(), nullptr, 0);
@@ -24,23 +25,15 @@ inline HWND ParseHwnd(const std::wstring& s) {
 
 inline long long ParseNumber(const std::wstring& s) { return std::wcstoll(s.c_str(), nullptr, 0); }
 
-inline std::string Error(const char* message) {
-    Json j;
-    j.BeginObject().Key("error").Str8(message).EndObject();
-    return j.Text();
-}
+inline Json Error(const char* message) { return Json{{"error", message}}; }
 
-// "layered": {key, alpha, flags}, or null when the window has none.
-inline void Layered(Json& j, HWND hwnd) {
+// The layered attributes {key, alpha, flags}, or null when the window has none.
+inline Json Layered(HWND hwnd) {
     COLORREF key = 0;
     BYTE alpha = 0;
     DWORD flags = 0;
-    j.Key("layered");
-    if (GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags)) {
-        j.BeginObject().Key("key").Int(key).Key("alpha").Int(alpha).Key("flags").Int(flags).EndObject();
-    } else {
-        j.Null();
-    }
+    if (!GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags)) return nullptr;
+    return Json{{"key", key}, {"alpha", alpha}, {"flags", flags}};
 }
 
 // Reads one line (without its end) from stdin as bytes; false at the end.
@@ -74,17 +67,17 @@ inline int CommandMain(int argc, wchar_t** argv, Command run) {
     if (!args.empty() && args[0] == L"serve") {
         HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
         std::string line;
-        WriteLine("{\"ready\":true}");
+        WriteJson(Json{{"ready", true}});
         while (ReadLine(in, line)) {
             if (line == "quit") break;
             if (line.empty()) continue;
-            WriteLine(run(SplitTabs(Utf16(line))));
+            WriteJson(run(SplitTabs(Utf16(line))));
         }
         return 0;
     }
-    std::string out = run(args);
-    WriteLine(out);
-    return out.rfind("{\"error\"", 0) == 0 ? 1 : 0;
+    const Json out = run(args);
+    WriteJson(out);
+    return out.contains("error") ? 1 : 0;
 }
 
 }  // namespace e2e

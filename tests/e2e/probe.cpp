@@ -14,6 +14,30 @@
 //   probe.exe version                         the Windows version Wine reports: GetVersionExW
 //                                             (what a program without a manifest sees) and
 //                                             RtlGetVersion (the prefix's setting)
+//   probe.exe ids                             the tool window's control ids by name:
+//                                             {"HScroll1": 100, "Label1": 101, ...}
+//                                             (app/form1_ids.h, the kId prefix left off)
+//   probe.exe scrollbar HWND                  a horizontal scroll bar control (SBS_HORZ) as
+//                                             GetScrollBarInfo(OBJID_CLIENT) and
+//                                             GetScrollInfo(SB_CTL) show it:
+//       {"rect": {left, top, right, bottom, width, height},  the bar (rcScrollBar), in
+//                                             screen coordinates
+//        "arrow": N,                          the width of each arrow button (dxyLineButton):
+//                                             x in [left, left + N) is the left arrow,
+//                                             [right - N, right) the right one
+//        "thumb": {"left": X, "right": X},    screen x of the thumb's left edge
+//                                             (left + xyThumbTop) and of the first pixel
+//                                             right of it (left + xyThumbBottom); the
+//                                             trough is what lies between the arrows on
+//                                             either side of it
+//        "min": N, "max": N, "pos": N, "trackPos": N, "page": N}
+//                                             Under Wine the bar's process is asked from
+//                                             inside (probe_inproc.dll, which has to be
+//                                             next to probe.exe; see ScrollBar below).
+//                                             On Windows a program without a DPI manifest,
+//                                             as this one, can be given scaled coordinates
+//                                             on a screen of more than 96 dpi (DPI
+//                                             virtualization); Wine does not scale them.
 //   probe.exe serve                           reads commands from stdin, one a line,
 //                                             arguments separated by tabs; "quit" ends
 //
@@ -43,14 +67,18 @@
 //
 // Every answer is an object; failures are {"error": "..."}.
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/form1_ids.h"
 #include "app/form_font.h"
 #include "command_tool.h"
+#include "probe_inproc.h"
 
 namespace {
 
@@ -60,6 +88,7 @@ using e2e::Json;
 using e2e::Layered;
 using e2e::ParseHwnd;
 using e2e::ParseNumber;
+using e2e::Utf8;
 
 
 std::wstring WindowText(HWND hwnd, bool* answered = nullptr) {
@@ -83,16 +112,14 @@ std::wstring ClassName(HWND hwnd) {
     return std::wstring(buf, n > 0 ? n : 0);
 }
 
-void Rect(Json& j, const char* key, const RECT& r) {
-    j.Key(key).BeginObject();
-    j.Key("left").Int(r.left).Key("top").Int(r.top).Key("right").Int(r.right).Key("bottom").Int(r.bottom);
-    j.Key("width").Int(r.right - r.left).Key("height").Int(r.bottom - r.top);
-    j.EndObject();
+Json Rect(const RECT& r) {
+    return Json{{"left", r.left}, {"top", r.top}, {"right", r.right}, {"bottom", r.bottom},
+                {"width", r.right - r.left}, {"height", r.bottom - r.top}};
 }
 
 
 // The width and height of a text in the tool window's own font.
-void Measured(Json& j, const std::wstring& text) {
+Json Measured(const std::wstring& text) {
     HDC dc = GetDC(nullptr);
     HFONT font = kavrelo::CreateForm1Font(kavrelo::ScreenDpi());
     HGDIOBJ old = SelectObject(dc, font);
@@ -105,65 +132,56 @@ void Measured(Json& j, const std::wstring& text) {
     SelectObject(dc, old);
     DeleteObject(font);
     ReleaseDC(nullptr, dc);
-    j.Key("measured").BeginObject();
-    j.Key("width").Int(size.cx).Key("height").Int(size.cy).Key("tmHeight").Int(tm.tmHeight);
-    j.Key("face").Str(face);
-    j.EndObject();
+    return Json{{"width", size.cx}, {"height", size.cy}, {"tmHeight", tm.tmHeight}, {"face", Utf8(face)}};
 }
 
 // The client area: its size and its origin on the screen.
-void Client(Json& j, HWND hwnd) {
+Json Client(HWND hwnd) {
     RECT cr = {};
     GetClientRect(hwnd, &cr);
     POINT origin = {0, 0};
     ClientToScreen(hwnd, &origin);
-    j.Key("client").BeginObject();
-    j.Key("width").Int(cr.right - cr.left).Key("height").Int(cr.bottom - cr.top);
-    j.Key("x").Int(origin.x).Key("y").Int(origin.y);
-    j.EndObject();
+    return Json{{"width", cr.right - cr.left}, {"height", cr.bottom - cr.top}, {"x", origin.x}, {"y", origin.y}};
 }
 
-void ScrollInfo(Json& j, HWND hwnd) {
-    SCROLLINFO si = {};
+// GetScrollInfo of a scroll bar control; false when it fails.
+bool ControlScrollInfo(HWND hwnd, SCROLLINFO& si) {
+    si = {};
     si.cbSize = sizeof si;
     si.fMask = SIF_ALL;
-    j.Key("scroll");
-    if (GetScrollInfo(hwnd, SB_CTL, &si)) {
-        j.BeginObject();
-        j.Key("min").Int(si.nMin).Key("max").Int(si.nMax).Key("pos").Int(si.nPos);
-        j.Key("page").Int(si.nPage).Key("trackPos").Int(si.nTrackPos);
-        j.EndObject();
-    } else {
-        j.Null();
-    }
+    return GetScrollInfo(hwnd, SB_CTL, &si) != FALSE;
 }
 
-void Child(Json& j, HWND child, HWND parent) {
+// {min, max, pos, page, trackPos}, or null.
+Json ScrollInfo(HWND hwnd) {
+    SCROLLINFO si;
+    if (!ControlScrollInfo(hwnd, si)) return nullptr;
+    return Json{{"min", si.nMin}, {"max", si.nMax}, {"pos", si.nPos}, {"page", si.nPage}, {"trackPos", si.nTrackPos}};
+}
+
+Json Child(HWND child, HWND parent) {
     std::wstring cls = ClassName(child);
     std::wstring text = WindowText(child);
     RECT r = {};
     GetWindowRect(child, &r);
     MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
-    j.BeginObject();
-    j.Key("hwnd").Int(HandleValue(child));
-    j.Key("id").Int(GetDlgCtrlID(child));
-    j.Key("class").Str(cls);
-    j.Key("style").Int(static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE)));
-    j.Key("exstyle").Int(static_cast<DWORD>(GetWindowLongW(child, GWL_EXSTYLE)));
-    j.Key("visible").Bool(IsWindowVisible(child) != FALSE);
-    j.Key("enabled").Bool(IsWindowEnabled(child) != FALSE);
-    Rect(j, "rect", r);
-    j.Key("text").Str(text);
-    if (lstrcmpiW(cls.c_str(), L"ScrollBar") == 0) ScrollInfo(j, child);
-    if (lstrcmpiW(cls.c_str(), L"Static") == 0) Measured(j, text);
-    j.EndObject();
+    Json j;
+    j["hwnd"] = HandleValue(child);
+    j["id"] = GetDlgCtrlID(child);
+    j["class"] = Utf8(cls);
+    j["style"] = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
+    j["exstyle"] = static_cast<DWORD>(GetWindowLongW(child, GWL_EXSTYLE));
+    j["visible"] = IsWindowVisible(child) != FALSE;
+    j["enabled"] = IsWindowEnabled(child) != FALSE;
+    j["rect"] = Rect(r);
+    j["text"] = Utf8(text);
+    if (lstrcmpiW(cls.c_str(), L"ScrollBar") == 0) j["scroll"] = ScrollInfo(child);
+    if (lstrcmpiW(cls.c_str(), L"Static") == 0) j["measured"] = Measured(text);
+    return j;
 }
 
-void Info(Json& j, HWND hwnd, bool with_children = true) {
-    if (!IsWindow(hwnd)) {
-        j.BeginObject().Key("error").Str8("no such window").Key("hwnd").Int(HandleValue(hwnd)).EndObject();
-        return;
-    }
+Json Info(HWND hwnd) {
+    if (!IsWindow(hwnd)) return Json{{"error", "no such window"}, {"hwnd", HandleValue(hwnd)}};
     DWORD pid = 0;
     DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
     DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
@@ -174,42 +192,39 @@ void Info(Json& j, HWND hwnd, bool with_children = true) {
     gti.cbSize = sizeof gti;
     bool have_gti = GetGUIThreadInfo(tid, &gti) != FALSE;
 
-    j.BeginObject();
-    j.Key("hwnd").Int(HandleValue(hwnd));
-    j.Key("pid").Int(pid).Key("tid").Int(tid);
-    j.Key("class").Str(ClassName(hwnd));
-    j.Key("caption").Str(WindowText(hwnd));
-    j.Key("style").Int(style).Key("exstyle").Int(exstyle);
-    j.Key("topmost").Bool((exstyle & WS_EX_TOPMOST) != 0);
-    j.Key("visible").Bool(IsWindowVisible(hwnd) != FALSE);
-    j.Key("enabled").Bool(IsWindowEnabled(hwnd) != FALSE);
-    j.Key("owner").Int(HandleValue(GetWindow(hwnd, GW_OWNER)));
-    j.Key("parent").Int(HandleValue(GetAncestor(hwnd, GA_PARENT)));
-    Rect(j, "window", wr);
-    Client(j, hwnd);
-    j.Key("dpi").Int(kavrelo::ScreenDpi());  // as the system tells this probe
-    Layered(j, hwnd);
-    j.Key("focus");
-    have_gti ? j.Int(HandleValue(gti.hwndFocus)) : j.Null();
-    j.Key("active");
-    have_gti ? j.Int(HandleValue(gti.hwndActive)) : j.Null();
-    j.Key("foreground").Int(HandleValue(GetForegroundWindow()));
+    Json j;
+    j["hwnd"] = HandleValue(hwnd);
+    j["pid"] = pid;
+    j["tid"] = tid;
+    j["class"] = Utf8(ClassName(hwnd));
+    j["caption"] = Utf8(WindowText(hwnd));
+    j["style"] = style;
+    j["exstyle"] = exstyle;
+    j["topmost"] = (exstyle & WS_EX_TOPMOST) != 0;
+    j["visible"] = IsWindowVisible(hwnd) != FALSE;
+    j["enabled"] = IsWindowEnabled(hwnd) != FALSE;
+    j["owner"] = HandleValue(GetWindow(hwnd, GW_OWNER));
+    j["parent"] = HandleValue(GetAncestor(hwnd, GA_PARENT));
+    j["window"] = Rect(wr);
+    j["client"] = Client(hwnd);
+    j["dpi"] = kavrelo::ScreenDpi();  // as the system tells this probe
+    j["layered"] = Layered(hwnd);
+    j["focus"] = have_gti ? Json(HandleValue(gti.hwndFocus)) : Json(nullptr);
+    j["active"] = have_gti ? Json(HandleValue(gti.hwndActive)) : Json(nullptr);
+    j["foreground"] = HandleValue(GetForegroundWindow());
 
     DWORD_PTR big = 0, small = 0;
     SendMessageTimeoutW(hwnd, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 2000, &big);
     SendMessageTimeoutW(hwnd, WM_GETICON, ICON_SMALL, 0, SMTO_ABORTIFHUNG, 2000, &small);
-    j.Key("icons").BeginObject();
-    j.Key("big").Bool(big != 0).Key("small").Bool(small != 0);
-    j.Key("classBig").Bool(GetClassLongPtrW(hwnd, GCLP_HICON) != 0);
-    j.Key("classSmall").Bool(GetClassLongPtrW(hwnd, GCLP_HICONSM) != 0);
-    j.EndObject();
+    j["icons"] = Json{{"big", big != 0},
+                      {"small", small != 0},
+                      {"classBig", GetClassLongPtrW(hwnd, GCLP_HICON) != 0},
+                      {"classSmall", GetClassLongPtrW(hwnd, GCLP_HICONSM) != 0}};
 
-    if (with_children) {
-        j.Key("children").BeginArray();
-        for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) Child(j, c, hwnd);
-        j.EndArray();
-    }
-    j.EndObject();
+    Json children = Json::array();
+    for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(Child(c, hwnd));
+    j["children"] = std::move(children);
+    return j;
 }
 
 struct FindFilter {
@@ -239,21 +254,19 @@ FindFilter ParseFilter(const std::vector<std::wstring>& a, size_t from) {
     return f;
 }
 
-void Version(Json& j) {
+Json VersionNumbers(const OSVERSIONINFOW& v) {
+    return Json{{"major", v.dwMajorVersion}, {"minor", v.dwMinorVersion}, {"build", v.dwBuildNumber}};
+}
+
+Json Version() {
     OSVERSIONINFOW vi = {};
     vi.dwOSVersionInfoSize = sizeof vi;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     BOOL ok = GetVersionExW(&vi);
 #pragma GCC diagnostic pop
-    j.BeginObject();
-    j.Key("getVersionEx");
-    if (ok) {
-        j.BeginObject().Key("major").Int(vi.dwMajorVersion).Key("minor").Int(vi.dwMinorVersion);
-        j.Key("build").Int(vi.dwBuildNumber).EndObject();
-    } else {
-        j.Null();
-    }
+    Json j;
+    j["getVersionEx"] = ok ? VersionNumbers(vi) : Json(nullptr);
     // RtlGetVersion is not subject to the compatibility shims that make
     // GetVersionExW report 6.2 to programs that do not declare Windows 10.
     typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
@@ -261,14 +274,8 @@ void Version(Json& j) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
     OSVERSIONINFOW rv = {};
     rv.dwOSVersionInfoSize = sizeof rv;
-    j.Key("rtlGetVersion");
-    if (rtl && rtl(&rv) == 0) {
-        j.BeginObject().Key("major").Int(rv.dwMajorVersion).Key("minor").Int(rv.dwMinorVersion);
-        j.Key("build").Int(rv.dwBuildNumber).EndObject();
-    } else {
-        j.Null();
-    }
-    j.EndObject();
+    j["rtlGetVersion"] = rtl && rtl(&rv) == 0 ? VersionNumbers(rv) : Json(nullptr);
+    return j;
 }
 
 
@@ -305,50 +312,191 @@ unsigned Checksum(const std::wstring& s) {
 }
 
 void StyleAndLayered(Json& j, HWND hwnd) {
-    j.Key("exists").Bool(IsWindow(hwnd) != FALSE);
-    j.Key("exstyle").Int(static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
-    Layered(j, hwnd);
+    j["exists"] = IsWindow(hwnd) != FALSE;
+    j["exstyle"] = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE));
+    j["layered"] = Layered(hwnd);
 }
 
-void State(Json& j, HWND hwnd) {
-    j.BeginObject();
-    j.Key("exists").Bool(IsWindow(hwnd) != FALSE);
+Json State(HWND hwnd) {
+    Json j;
+    j["exists"] = IsWindow(hwnd) != FALSE;
     DWORD_PTR dummy = 0;
     DWORD started = GetTickCount();
     bool answers = SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dummy) != 0;
-    j.Key("answers").Bool(answers).Key("pingMs").Int(GetTickCount() - started);
+    j["answers"] = answers;
+    j["pingMs"] = GetTickCount() - started;
     RECT wr = {};
     GetWindowRect(hwnd, &wr);
-    Rect(j, "window", wr);
-    Client(j, hwnd);
+    j["window"] = Rect(wr);
+    j["client"] = Client(hwnd);
     StyleAndLayered(j, hwnd);
-    j.Key("texts").BeginObject();
+    Json texts = Json::object();
     for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(c);
-        std::string key = std::to_string(id);
-        if (id == 107) continue;  // the text box: its length only
-        j.Key(key.c_str()).Str(WindowText(c));
+        if (id == kavrelo::kIdText1) continue;  // the text box: its length only
+        texts[std::to_string(id)] = Utf8(WindowText(c));
     }
-    j.EndObject();
-    HWND bar = GetDlgItem(hwnd, 100);
-    SCROLLINFO si = {};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_ALL;
-    j.Key("bar");
-    if (bar && GetScrollInfo(bar, SB_CTL, &si)) {
-        j.Int(si.nPos);
-    } else {
-        j.Null();
-    }
-    HWND text = GetDlgItem(hwnd, 107);
+    j["texts"] = std::move(texts);
+    HWND bar = GetDlgItem(hwnd, kavrelo::kIdHScroll1);
+    SCROLLINFO si;
+    j["bar"] = bar && ControlScrollInfo(bar, si) ? Json(si.nPos) : Json(nullptr);
+    HWND text = GetDlgItem(hwnd, kavrelo::kIdText1);
     DWORD_PTR length = 0;
-    j.Key("textLength");
-    if (text && SendMessageTimeoutW(text, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) {
-        j.Int(static_cast<long long>(length));
-    } else {
-        j.Null();
+    j["textLength"] = text && SendMessageTimeoutW(text, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)
+                          ? Json(static_cast<long long>(length))
+                          : Json(nullptr);
+    return j;
+}
+
+// The tool window's control ids by control name (app/form1_ids.h without the
+// kId prefix).
+Json Ids() {
+#define KAVRELO_ID(name) {#name, kavrelo::kId##name}
+    return Json{KAVRELO_ID(HScroll1), KAVRELO_ID(Label1), KAVRELO_ID(Label2), KAVRELO_ID(Label3),
+                KAVRELO_ID(Label4),   KAVRELO_ID(Label5), KAVRELO_ID(Label6), KAVRELO_ID(Text1)};
+#undef KAVRELO_ID
+}
+
+// The base address of a module (by file name, as "user32.dll") in a process.
+BYTE* RemoteModuleBase(DWORD pid, const wchar_t* name) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) return nullptr;
+    MODULEENTRY32W me = {};
+    me.dwSize = sizeof me;
+    BYTE* base = nullptr;
+    for (BOOL more = Module32FirstW(snap, &me); more && !base; more = Module32NextW(snap, &me)) {
+        if (lstrcmpiW(me.szModule, name) == 0) base = me.modBaseAddr;
     }
-    j.EndObject();
+    CloseHandle(snap);
+    return base;
+}
+
+// The address in process pid of a function that this process also has: the
+// same offset from its module's base.
+LPTHREAD_START_ROUTINE RemoteFunction(DWORD pid, HMODULE local, const wchar_t* module, const char* function) {
+    FARPROC here = local ? GetProcAddress(local, function) : nullptr;
+    BYTE* there = here ? RemoteModuleBase(pid, module) : nullptr;
+    if (!there) return nullptr;
+    const ptrdiff_t offset = reinterpret_cast<BYTE*>(reinterpret_cast<void*>(here)) - reinterpret_cast<BYTE*>(local);
+    return reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(there + offset));
+}
+
+// Runs function(param) on a new thread of process p; true when it returned
+// within timeout_ms, with its exit code in *code.
+bool RunRemote(HANDLE p, LPTHREAD_START_ROUTINE function, void* param, DWORD timeout_ms, DWORD* code) {
+    HANDLE thread = CreateRemoteThread(p, nullptr, 0, function, param, 0, nullptr);
+    if (!thread) return false;
+    const bool done = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+    if (done) GetExitCodeThread(thread, code);
+    CloseHandle(thread);
+    return done;
+}
+
+// The bar's SCROLLBARINFO read inside the bar's process, by probe_inproc.dll
+// loaded there; nullptr when it worked, else what failed.
+const char* ScrollBarInfoInProcess(HWND bar, SCROLLBARINFO& sbi) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    while (n > 0 && path[n - 1] != L'\\' && path[n - 1] != L'/') --n;
+    path[n] = L'\0';
+    if (n + lstrlenW(e2e::kInprocLibrary) >= MAX_PATH) return "path too long";
+    lstrcatW(path, e2e::kInprocLibrary);
+    HMODULE library = LoadLibraryW(path);
+    if (!library) return "cannot load probe_inproc.dll";
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+
+    DWORD pid = 0;
+    GetWindowThreadProcessId(bar, &pid);
+    HANDLE p = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                               PROCESS_VM_READ | PROCESS_VM_WRITE,
+                           FALSE, pid);
+    if (!p) {
+        FreeLibrary(library);
+        return "OpenProcess failed";
+    }
+    const char* failed = nullptr;
+    const SIZE_T path_bytes = (lstrlenW(path) + 1) * sizeof(wchar_t);
+    e2e::ScrollBarRequest request = {};
+    request.bar = bar;
+    // The request first, then the library's path.
+    auto* remote = static_cast<BYTE*>(
+        VirtualAllocEx(p, nullptr, sizeof request + path_bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    bool hung = false;
+    if (!remote || !WriteProcessMemory(p, remote, &request, sizeof request, nullptr) ||
+        !WriteProcessMemory(p, remote + sizeof request, path, path_bytes, nullptr)) {
+        failed = "cannot write into the bar's process";
+    } else {
+        DWORD code = 0;
+        LPTHREAD_START_ROUTINE load = RemoteFunction(pid, kernel, L"kernel32.dll", "LoadLibraryW");
+        if (!load || !RunRemote(p, load, remote + sizeof request, 5000, &code)) {
+            failed = "cannot load probe_inproc.dll in the bar's process";
+        } else {
+            LPTHREAD_START_ROUTINE read =
+                RemoteFunction(pid, library, e2e::kInprocLibrary, e2e::kReadScrollBarFunction);
+            if (!read) {
+                failed = "probe_inproc.dll is not in the bar's process";
+            } else if (!RunRemote(p, read, remote, 5000, &code)) {
+                // The thread waits on the bar's window, which does not answer: the
+                // memory and the library stay, in use.
+                hung = true;
+                failed = "the bar's process does not answer";
+            } else if (code != 1) {
+                failed = "SBM_GETSCROLLBARINFO failed in the bar's process";
+            } else if (!ReadProcessMemory(p, remote, &request, sizeof request, nullptr)) {
+                failed = "cannot read from the bar's process";
+            } else {
+                sbi = request.info;
+            }
+            LPTHREAD_START_ROUTINE unload = RemoteFunction(pid, kernel, L"kernel32.dll", "FreeLibrary");
+            BYTE* base = RemoteModuleBase(pid, e2e::kInprocLibrary);
+            if (!hung && unload && base) RunRemote(p, unload, base, 5000, &code);
+        }
+    }
+    if (remote && !hung) VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+    CloseHandle(p);
+    FreeLibrary(library);
+    return failed;
+}
+
+// A horizontal scroll bar control on the screen: GetScrollBarInfo(OBJID_CLIENT)
+// for where its parts are, GetScrollInfo(SB_CTL) for its values.
+Json ScrollBar(HWND bar) {
+    if (!IsWindow(bar)) return Error("no such window");
+    if (lstrcmpiW(ClassName(bar).c_str(), L"ScrollBar") != 0) return Error("not a scroll bar control");
+    if (GetWindowLongW(bar, GWL_STYLE) & (SBS_VERT | SBS_SIZEBOX)) return Error("not a horizontal scroll bar");
+    // GetScrollBarInfo and GetScrollInfo wait for the bar's thread as long as it takes.
+    DWORD_PTR dummy = 0;
+    if (!SendMessageTimeoutW(bar, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &dummy)) {
+        return Error("the scroll bar does not answer");
+    }
+    SCROLLBARINFO sbi = {};
+    sbi.cbSize = sizeof sbi;
+    if (!GetScrollBarInfo(bar, OBJID_CLIENT, &sbi)) return Error("GetScrollBarInfo failed");
+    RECT wr = {};
+    GetWindowRect(bar, &wr);
+    if (IsRectEmpty(&sbi.rcScrollBar) && !IsRectEmpty(&wr)) {
+        // Wine (8.0) answers TRUE but leaves the structure as it was (zeros)
+        // when the bar belongs to another thread: it sends SBM_GETSCROLLBARINFO
+        // with a copy of the structure and does not copy the answer back (its
+        // packing of the replies of messages sent to another process has no
+        // case for this one; SBM_GETSCROLLBARINFO sent by hand from here comes
+        // back empty too). Windows fills it in. Then ask from a thread of the
+        // bar's own process, where the message sent by hand works under Wine.
+        if (const char* failed = ScrollBarInfoInProcess(bar, sbi)) return Error(failed);
+    }
+    SCROLLINFO si;
+    if (!ControlScrollInfo(bar, si)) return Error("GetScrollInfo failed");
+    const RECT& r = sbi.rcScrollBar;
+    Json j;
+    j["rect"] = Rect(r);
+    j["arrow"] = sbi.dxyLineButton;
+    j["thumb"] = Json{{"left", r.left + sbi.xyThumbTop}, {"right", r.left + sbi.xyThumbBottom}};
+    j["min"] = si.nMin;
+    j["max"] = si.nMax;
+    j["pos"] = si.nPos;
+    j["trackPos"] = si.nTrackPos;
+    j["page"] = si.nPage;
+    return j;
 }
 
 struct Counter {
@@ -427,120 +575,129 @@ std::wstring MissingGlyphs(const std::wstring& text) {
     return missing;
 }
 
-std::string Run(const std::vector<std::wstring>& a) {
+Json Run(const std::vector<std::wstring>& a) {
     if (a.empty()) return Error("no command");
     const std::wstring& cmd = a[0];
-    Json j;
     if (cmd == L"window") {
         FindFilter f = ParseFilter(a, 1);
         if (f.found.empty()) return Error("not found");
-        Info(j, f.found.front());
-    } else if (cmd == L"info" && a.size() >= 2) {
-        Info(j, ParseHwnd(a[1]));
-    } else if (cmd == L"find") {
+        return Info(f.found.front());
+    }
+    if (cmd == L"info" && a.size() >= 2) return Info(ParseHwnd(a[1]));
+    if (cmd == L"find") {
         FindFilter f = ParseFilter(a, 1);
-        j.BeginObject().Key("windows").BeginArray();
-        for (HWND h : f.found) Info(j, h);
-        j.EndArray().EndObject();
-    } else if (cmd == L"from-point" && a.size() >= 3) {
+        Json windows = Json::array();
+        for (HWND h : f.found) windows.push_back(Info(h));
+        return Json{{"windows", std::move(windows)}};
+    }
+    if (cmd == L"from-point" && a.size() >= 3) {
         POINT p = {static_cast<LONG>(ParseNumber(a[1])), static_cast<LONG>(ParseNumber(a[2]))};
         HWND h = WindowFromPoint(p);
-        j.BeginObject().Key("hwnd").Int(HandleValue(h));
-        j.Key("class").Str(h ? ClassName(h) : std::wstring());
-        j.Key("root").Int(HandleValue(h ? GetAncestor(h, GA_ROOT) : nullptr));
-        j.EndObject();
-    } else if (cmd == L"cursor") {
+        return Json{{"hwnd", HandleValue(h)},
+                    {"class", Utf8(h ? ClassName(h) : std::wstring())},
+                    {"root", HandleValue(h ? GetAncestor(h, GA_ROOT) : nullptr)}};
+    }
+    if (cmd == L"cursor") {
         POINT p = {};
         GetCursorPos(&p);
-        j.BeginObject().Key("x").Int(p.x).Key("y").Int(p.y).EndObject();
-    } else if (cmd == L"foreground") {
-        j.BeginObject().Key("hwnd").Int(HandleValue(GetForegroundWindow())).EndObject();
-    } else if (cmd == L"hit-test" && a.size() >= 4) {
+        return Json{{"x", p.x}, {"y", p.y}};
+    }
+    if (cmd == L"foreground") return Json{{"hwnd", HandleValue(GetForegroundWindow())}};
+    if (cmd == L"hit-test" && a.size() >= 4) {
         LPARAM point = MAKELPARAM(static_cast<SHORT>(ParseNumber(a[2])), static_cast<SHORT>(ParseNumber(a[3])));
         DWORD_PTR code = 0;
         BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), WM_NCHITTEST, 0, point, SMTO_ABORTIFHUNG, 2000, &code) != 0;
-        j.BeginObject().Key("ok").Bool(ok != FALSE).Key("code").Int(static_cast<LONG>(code)).EndObject();
-    } else if (cmd == L"version") {
-        Version(j);
-    } else if (cmd == L"exists" && a.size() >= 2) {
-        j.BeginObject().Key("exists").Bool(IsWindow(ParseHwnd(a[1])) != FALSE).EndObject();
-    } else if (cmd == L"post" && a.size() >= 5) {
+        return Json{{"ok", ok != FALSE}, {"code", static_cast<LONG>(code)}};
+    }
+    if (cmd == L"version") return Version();
+    if (cmd == L"exists" && a.size() >= 2) return Json{{"exists", IsWindow(ParseHwnd(a[1])) != FALSE}};
+    if (cmd == L"post" && a.size() >= 5) {
         BOOL ok = PostMessageW(ParseHwnd(a[1]), static_cast<UINT>(ParseNumber(a[2])),
                                static_cast<WPARAM>(ParseNumber(a[3])), static_cast<LPARAM>(ParseNumber(a[4])));
-        j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
-    } else if (cmd == L"move" && a.size() >= 4) {
+        return Json{{"ok", ok != FALSE}};
+    }
+    if (cmd == L"move" && a.size() >= 4) {
         bool sized = a.size() >= 6;
         BOOL ok = SetWindowPos(ParseHwnd(a[1]), nullptr, static_cast<int>(ParseNumber(a[2])),
                                static_cast<int>(ParseNumber(a[3])),
                                sized ? static_cast<int>(ParseNumber(a[4])) : 0,
                                sized ? static_cast<int>(ParseNumber(a[5])) : 0,
                                (sized ? 0 : SWP_NOSIZE) | SWP_NOZORDER | SWP_NOACTIVATE);
-        j.BeginObject().Key("ok").Bool(ok != FALSE).EndObject();
-    } else if (cmd == L"state" && a.size() >= 2) {
-        State(j, ParseHwnd(a[1]));
-    } else if (cmd == L"res" && a.size() >= 2) {
+        return Json{{"ok", ok != FALSE}};
+    }
+    if (cmd == L"ids") return Ids();
+    if (cmd == L"scrollbar" && a.size() >= 2) return ScrollBar(ParseHwnd(a[1]));
+    if (cmd == L"state" && a.size() >= 2) return State(ParseHwnd(a[1]));
+    if (cmd == L"res" && a.size() >= 2) {
         DWORD pid = static_cast<DWORD>(ParseNumber(a[1]));
         HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
         if (!p) return Error("OpenProcess failed");
         DWORD handles = 0;
         BOOL have_handles = GetProcessHandleCount(p, &handles);
-        j.BeginObject();
-        j.Key("user").Int(GetGuiResources(p, GR_USEROBJECTS));
-        j.Key("gdi").Int(GetGuiResources(p, GR_GDIOBJECTS));
-        j.Key("userPeak").Int(GetGuiResources(p, 4));  // GR_USEROBJECTS_PEAK
-        j.Key("gdiPeak").Int(GetGuiResources(p, 2));   // GR_GDIOBJECTS_PEAK
-        j.Key("handles");
-        have_handles ? j.Int(handles) : j.Null();
-        j.EndObject();
+        Json j;
+        j["user"] = GetGuiResources(p, GR_USEROBJECTS);
+        j["gdi"] = GetGuiResources(p, GR_GDIOBJECTS);
+        j["userPeak"] = GetGuiResources(p, 4);  // GR_USEROBJECTS_PEAK
+        j["gdiPeak"] = GetGuiResources(p, 2);   // GR_GDIOBJECTS_PEAK
+        j["handles"] = have_handles ? Json(handles) : Json(nullptr);
         CloseHandle(p);
-    } else if (cmd == L"thread-windows" && a.size() >= 2) {
+        return j;
+    }
+    if (cmd == L"thread-windows" && a.size() >= 2) {
         DWORD tid = GetWindowThreadProcessId(ParseHwnd(a[1]), nullptr);
         if (!tid) return Error("no such window");
         Counter c;
         EnumThreadWindows(tid, CountTop, reinterpret_cast<LPARAM>(&c));
-        j.BeginObject().Key("top").Int(c.top).Key("children").Int(c.children).EndObject();
-    } else if (cmd == L"layered" && a.size() >= 2) {
-        j.BeginObject();
+        return Json{{"top", c.top}, {"children", c.children}};
+    }
+    if (cmd == L"layered" && a.size() >= 2) {
+        Json j = Json::object();
         StyleAndLayered(j, ParseHwnd(a[1]));
-        j.EndObject();
-    } else if (cmd == L"boxes" && a.size() >= 2) {
+        return j;
+    }
+    if (cmd == L"boxes" && a.size() >= 2) {
         BoxFilter f{static_cast<DWORD>(ParseNumber(a[1])), {}};
         EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&f));
-        j.BeginObject().Key("boxes").BeginArray();
-        for (HWND b : f.found) j.Int(HandleValue(b));
-        j.EndArray().EndObject();
-    } else if (cmd == L"ping" && a.size() >= 3) {
+        Json boxes = Json::array();
+        for (HWND b : f.found) boxes.push_back(HandleValue(b));
+        return Json{{"boxes", std::move(boxes)}};
+    }
+    if (cmd == L"ping" && a.size() >= 3) {
         DWORD_PTR dummy = 0;
         DWORD started = GetTickCount();
         BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), WM_NULL, 0, 0, SMTO_NORMAL,
                                       static_cast<UINT>(ParseNumber(a[2])), &dummy);
-        j.BeginObject().Key("answers").Bool(ok != FALSE).Key("ms").Int(GetTickCount() - started).EndObject();
-    } else if ((cmd == L"settext" || cmd == L"replacesel") && a.size() >= 4) {
+        return Json{{"answers", ok != FALSE}, {"ms", GetTickCount() - started}};
+    }
+    if ((cmd == L"settext" || cmd == L"replacesel") && a.size() >= 4) {
         std::wstring text = MakeText(ParseNumber(a[2]), ParseNumber(a[3]));
         DWORD_PTR result = 0;
         UINT msg = cmd == L"settext" ? WM_SETTEXT : EM_REPLACESEL;
         WPARAM wp = cmd == L"settext" ? 0 : TRUE;
         BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), msg, wp, reinterpret_cast<LPARAM>(text.c_str()),
                                       SMTO_NORMAL, 10000, &result);
-        j.BeginObject().Key("ok").Bool(ok != FALSE).Key("result").Int(static_cast<long long>(result));
-        j.Key("sum").Int(Checksum(text)).EndObject();
-    } else if (cmd == L"textlen" && a.size() >= 2) {
+        return Json{{"ok", ok != FALSE}, {"result", static_cast<long long>(result)}, {"sum", Checksum(text)}};
+    }
+    if (cmd == L"textlen" && a.size() >= 2) {
         DWORD_PTR length = 0;
         BOOL ok = SendMessageTimeoutW(ParseHwnd(a[1]), WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-        j.BeginObject().Key("ok").Bool(ok != FALSE).Key("length").Int(static_cast<long long>(length)).EndObject();
-    } else if (cmd == L"textsum" && a.size() >= 2) {
+        return Json{{"ok", ok != FALSE}, {"length", static_cast<long long>(length)}};
+    }
+    if (cmd == L"textsum" && a.size() >= 2) {
         bool answered = true;
         std::wstring text = WindowText(ParseHwnd(a[1]), &answered);
-        j.BeginObject().Key("ok").Bool(answered).Key("length").Int(static_cast<long long>(text.size()));
-        j.Key("sum").Int(Checksum(text));
-        j.Key("head").Str(text.substr(0, 40));
-        j.Key("tail").Str(text.size() > 40 ? text.substr(text.size() - 40) : text);
-        j.EndObject();
-    } else if (cmd == L"clip-set" && a.size() >= 3) {
+        return Json{{"ok", answered},
+                    {"length", static_cast<long long>(text.size())},
+                    {"sum", Checksum(text)},
+                    {"head", Utf8(text.substr(0, 40))},
+                    {"tail", Utf8(text.size() > 40 ? text.substr(text.size() - 40) : text)}};
+    }
+    if (cmd == L"clip-set" && a.size() >= 3) {
         std::wstring text = MakeText(ParseNumber(a[1]), ParseNumber(a[2]));
         bool ok = SetClipboardText(text);
-        j.BeginObject().Key("ok").Bool(ok).Key("sum").Int(Checksum(text)).EndObject();
-    } else if (cmd == L"clip-get") {
+        return Json{{"ok", ok}, {"sum", Checksum(text)}};
+    }
+    if (cmd == L"clip-get") {
         if (!OpenClipboard(nullptr)) return Error("OpenClipboard failed");
         HANDLE data = GetClipboardData(CF_UNICODETEXT);
         std::wstring text;
@@ -550,17 +707,15 @@ std::string Run(const std::vector<std::wstring>& a) {
             GlobalUnlock(data);
         }
         CloseClipboard();
-        j.BeginObject().Key("ok").Bool(data != nullptr).Key("length").Int(static_cast<long long>(text.size()));
-        j.Key("sum").Int(Checksum(text)).EndObject();
-    } else if (cmd == L"missing-glyphs" && a.size() >= 2) {
+        return Json{{"ok", data != nullptr}, {"length", static_cast<long long>(text.size())}, {"sum", Checksum(text)}};
+    }
+    if (cmd == L"missing-glyphs" && a.size() >= 2) {
         bool answered = true;
         const std::wstring text = WindowText(ParseHwnd(a[1]), &answered);
         if (!answered) return Error("the window does not answer");
-        j.BeginObject().Key("text").Str(text).Key("missing").Str(MissingGlyphs(text)).EndObject();
-    } else {
-        return Error("unknown command or missing arguments");
+        return Json{{"text", Utf8(text)}, {"missing", Utf8(MissingGlyphs(text))}};
     }
-    return j.Text();
+    return Error("unknown command or missing arguments");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "json_writer.h"
+#include "json_line.h"
 #include "test_window.h"
 
 namespace {
@@ -72,14 +72,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     e2e::Show(hwnd);
 
-    e2e::Json j;
-    j.BeginObject();
-    j.Key("hwnd").Int(e2e::HandleValue(hwnd));
-    j.Key("button").Int(e2e::HandleValue(button));
-    j.Key("edit").Int(e2e::HandleValue(edit));
-    j.Key("wide").Int(e2e::HandleValue(wide));
-    j.Key("pid").Int(GetCurrentProcessId());
-    j.EndObject();
-    e2e::WriteLine(j.Text());
+    e2e::WriteJson(e2e::Json{{"hwnd", e2e::HandleValue(hwnd)},
+                             {"button", e2e::HandleValue(button)},
+                             {"edit", e2e::HandleValue(edit)},
+                             {"wide", e2e::HandleValue(wide)},
+                             {"pid", GetCurrentProcessId()}});
     return e2e::RunMessageLoop();
 }

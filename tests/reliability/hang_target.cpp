@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "tests/e2e/json_writer.h"
+#include "tests/e2e/json_line.h"
 #include "tests/e2e/test_window.h"
 
 namespace {
@@ -22,9 +22,9 @@ const UINT kBack = WM_APP + 2;
 HANDLE g_release = nullptr;
 CRITICAL_SECTION g_out;
 
-void Say(const char* line) {
+void Say(const e2e::Json& answer) {
     EnterCriticalSection(&g_out);
-    e2e::WriteLine(line);
+    e2e::WriteJson(answer);
     LeaveCriticalSection(&g_out);
 }
 
@@ -32,12 +32,12 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case kHang:
             ResetEvent(g_release);
-            Say("{\"hung\":true}");
+            Say(e2e::Json{{"hung", true}});
             WaitForSingleObject(g_release, INFINITE);  // no message is looked at meanwhile
             PostMessageW(hwnd, kBack, 0, 0);
             return 0;
         case kBack:
-            Say("{\"released\":true}");
+            Say(e2e::Json{{"released", true}});
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -81,13 +81,9 @@ int wmain(int argc, wchar_t** argv) {
     HWND button = e2e::CreateChild(hwnd, 1, L"Button", L"Hang button", BS_PUSHBUTTON, 8, 8, 140, 40);
     e2e::Show(hwnd);
 
-    e2e::Json j;
-    j.BeginObject();
-    j.Key("hwnd").Int(e2e::HandleValue(hwnd));
-    j.Key("button").Int(e2e::HandleValue(button));
-    j.Key("pid").Int(GetCurrentProcessId());
-    j.EndObject();
-    Say(j.Text().c_str());
+    Say(e2e::Json{{"hwnd", e2e::HandleValue(hwnd)},
+                  {"button", e2e::HandleValue(button)},
+                  {"pid", GetCurrentProcessId()}});
 
     CreateThread(nullptr, 0, ReadCommands, hwnd, 0, nullptr);
     return e2e::RunMessageLoop();
