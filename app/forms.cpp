@@ -21,6 +21,18 @@ const wchar_t kEditClass[] = L"Edit";
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
 
+// The icon group's image for the caption: the small size, loaded for this
+// form alone. A shared load (LR_SHARED) returns the first image of that
+// resource name in the cache, whatever size is asked for (Microsoft's
+// LoadImage documentation): after the shared large icon, the large image
+// again, shrunk. Wine keys its cache on the image it picked and does not
+// show the difference.
+HICON LoadSmallIcon(HINSTANCE instance, int iconId) {
+    if (iconId == 0) return nullptr;
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+}
+
 [[noreturn]] void RaiseCreateFailed(std::u16string_view what) {
     ErrorText text;
     text << u"无法创建" << what << u"。";
@@ -91,7 +103,8 @@ TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
 // ---- Form ----
 
 Form::Form(HINSTANCE instance, const FormStyle& style)
-    : instance_(instance), font_(style.font), measure_(style.font) {
+    : instance_(instance), font_(style.font), measure_(style.font),
+      smallIcon_(LoadSmallIcon(instance, style.iconId)) {
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
     if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
 
@@ -105,13 +118,12 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     cls.lpszClassName = kFormClass;
     if (style.iconId != 0) {
-        // Shared icons belong to the system: nothing to release.
-        const auto id = MAKEINTRESOURCEW(style.iconId);
-        cls.hIcon = static_cast<HICON>(LoadImageW(instance, id, IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                  GetSystemMetrics(SM_CYICON), LR_SHARED));
-        cls.hIconSm = static_cast<HICON>(LoadImageW(instance, id, IMAGE_ICON,
-                                                    GetSystemMetrics(SM_CXSMICON),
-                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        // A shared icon belongs to the system: nothing to release. The class
+        // outlives the form, so its small icon is not the form's: left out,
+        // the system finds one in the large icon's resource.
+        cls.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(style.iconId), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                  LR_SHARED));
     }
     if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         RaiseCreateFailed(u"窗口类");
@@ -129,7 +141,7 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
     // The window's own icons too, for whoever asks the window (task bar,
     // task switcher) rather than its class.
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(cls.hIcon));
-    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(cls.hIconSm));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
 
     // Where the system's frame differs from what AdjustWindowRectEx assumed,
     // correct the outer size so that the client area is exact.
@@ -154,7 +166,7 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
 
 Form::~Form() {
     // The window, its controls and its timer go before the objects that
-    // stand for them.
+    // stand for them, and before the small icon it shows.
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 

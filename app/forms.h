@@ -37,6 +37,19 @@ private:
     HFONT font_;
 };
 
+// Owns an icon that is not shared (loaded without LR_SHARED).
+class Icon {
+public:
+    explicit Icon(HICON icon) noexcept : icon_(icon) {}
+    ~Icon() { if (icon_ != nullptr) DestroyIcon(icon_); }
+    Icon(const Icon&) = delete;
+    Icon& operator=(const Icon&) = delete;
+    HICON get() const noexcept { return icon_; }
+
+private:
+    HICON icon_;
+};
+
 // A memory device context with the form's font selected, in which labels
 // measure their texts: no window DC to get and release on every change.
 class MeasuringDC {
@@ -134,6 +147,7 @@ private:
     HINSTANCE instance_;
     Font font_;
     MeasuringDC measure_;
+    Icon smallIcon_;  // the window's; destroyed after it
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
     std::optional<HScrollBar> scrollBar_;

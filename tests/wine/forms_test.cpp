@@ -1,7 +1,8 @@
 // The form layer (app/forms.*, scroll_bar.*, error_report.*) with real
 // windows, under Windows or Wine: the default processing of a window's last
 // message, WM_QUIT and the error box, the scroll bar's change event for a
-// position sent by message, the form's timer, and Tab between the tab stops.
+// position sent by message, the form's timer, Tab between the tab stops, and
+// the window's icons.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -310,6 +311,67 @@ TEST(Form, RaisesTickFromItsTimer) {
         }
     }
     EXPECT_GE(ticks, 3);
+    TakeQuit();
+}
+
+// ---- the icons ----
+
+constexpr int kIconGroup = 1;  // forms_test.rc
+
+struct DestroyedIcon {
+    HICON icon;
+    BOOL result;
+    bool windowExisted;
+};
+std::vector<DestroyedIcon> g_destroyedIcons;
+decltype(&DestroyIcon) g_destroyIcon = nullptr;
+HWND g_iconWindow = nullptr;
+
+BOOL WINAPI RecordingDestroyIcon(HICON icon) {
+    const bool windowExisted = IsWindow(g_iconWindow) != FALSE;
+    const BOOL result = g_destroyIcon(icon);
+    g_destroyedIcons.push_back(DestroyedIcon{icon, result, windowExisted});
+    return result;
+}
+
+// The width of an icon's image; 0 when there is no such icon.
+int IconWidth(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+TEST(Form, ShowsItsOwnSmallIconAndDestroysItOnceAfterTheWindow) {
+    ImportPatch patch("user32.dll", "DestroyIcon", reinterpret_cast<void*>(&RecordingDestroyIcon));
+    ASSERT_TRUE(patch.applied()) << "DestroyIcon is not imported from user32.dll by name";
+    g_destroyIcon = reinterpret_cast<decltype(&DestroyIcon)>(patch.original());
+    g_destroyedIcons.clear();
+
+    HICON big = nullptr, small = nullptr;
+    {
+        FormStyle style = TestStyle();
+        style.iconId = kIconGroup;
+        Form form(Instance(), style);
+        g_iconWindow = form.hwnd();
+        big = reinterpret_cast<HICON>(SendMessageW(form.hwnd(), WM_GETICON, ICON_BIG, 0));
+        small = reinterpret_cast<HICON>(SendMessageW(form.hwnd(), WM_GETICON, ICON_SMALL, 0));
+        // Each of the set's own sizes, not one image drawn at both.
+        EXPECT_EQ(IconWidth(big), GetSystemMetrics(SM_CXICON));
+        EXPECT_EQ(IconWidth(small), GetSystemMetrics(SM_CXSMICON));
+        EXPECT_NE(small, big);
+        EXPECT_TRUE(g_destroyedIcons.empty()) << "an icon was destroyed while the window shows it";
+    }
+    // The small icon is the form's, destroyed once, after the window; the
+    // large one is shared and the system's.
+    ASSERT_EQ(g_destroyedIcons.size(), 1u);
+    EXPECT_EQ(g_destroyedIcons[0].icon, small);
+    EXPECT_TRUE(g_destroyedIcons[0].result);
+    EXPECT_FALSE(g_destroyedIcons[0].windowExisted);
+    EXPECT_NE(IconWidth(big), 0) << "the shared icon is gone";
     TakeQuit();
 }
 
