@@ -23,7 +23,6 @@ constexpr TwipsBox kLabel4Box{5760, 960, 270, 180};
 constexpr TwipsBox kLabel6Box{120, 1320, 810, 180};
 constexpr TwipsBox kText1Box{120, 1680, 6135, 1215};
 
-constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTimer1IntervalMs = 100;
 constexpr int kIconGroup = 1;
 
@@ -49,7 +48,7 @@ Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem)
     : dpi_(ScreenDpi()),
       form_(instance, FormStyle{u"Kavrelo", TwipsToPixels(kClientWidth, dpi_),
                                 TwipsToPixels(kClientHeight, dpi_), kIconGroup, CreateForm1Font(dpi_)}),
-      HScroll1(form_, kIdHScroll1, ToPixels(kHScroll1Box, dpi_), kHScroll1Range),
+      HScroll1(form_.createScrollBar(kIdHScroll1, ToPixels(kHScroll1Box, dpi_), kHScroll1Range)),
       Label1(form_, kIdLabel1, ToPixels(kLabel1Box, dpi_), u"0"),
       Label2(form_, kIdLabel2, ToPixels(kLabel2Box, dpi_), u"0"),
       Label4(form_, kIdLabel4, ToPixels(kLabel4Box, dpi_), kBarEnd),
@@ -57,12 +56,12 @@ Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem)
       Label3(form_, kIdLabel3, ToPixels(kLabel3Box, dpi_), kNoTarget),
       Label6(form_, kIdLabel6, ToPixels(kLabel6Box, dpi_), kVersion),
       Text1(form_, kIdText1, ToPixels(kText1Box, dpi_), kNotice),
-      Timer1(form_, kTimer1Id, kTimer1IntervalMs),
       controls_{Label1, Label2, Label3, HScroll1},
       windowSystem_(windowSystem) {
     form_.setInitialFocus(HScroll1.hwnd());
-    Timer1.Tick = Event{&Form1::OnTimer1Tick, this};
+    form_.Tick = Event{&Form1::OnTimer1Tick, this};
     HScroll1.Change = Event{&Form1::OnHScroll1Change, this};
+    form_.startTimer(kTimer1IntervalMs);
 }
 
 void Form1::OnTimer1Tick(void* self) {

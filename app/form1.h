@@ -19,7 +19,7 @@ private:
     const int dpi_;  // as the system tells it at start-up; the layout follows it
     Form form_;
     // Created in tab order.
-    HScrollBar HScroll1;
+    HScrollBar& HScroll1;  // the form's
     Label Label1;
     Label Label2;
     Label Label4;
@@ -27,7 +27,7 @@ private:
     Label Label3;
     Label Label6;
     TextBox Text1;
-    Timer Timer1;
+    // Timer1 is the form's own timer: its Tick.
 
     Form1Controls controls_;
     WindowSystem& windowSystem_;

@@ -7,6 +7,7 @@ namespace kavrelo {
 namespace {
 
 const wchar_t kFormClass[] = L"KavreloForm";
+const UINT_PTR kTimerId = 1;
 
 // The text box's window class. A test build (Kavrelo-brokencreate) names one
 // that does not exist, so that the text box cannot be created once the form's
@@ -19,6 +20,18 @@ const wchar_t kEditClass[] = L"Edit";
 
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
+
+// The icon group's image for the caption: the small size, loaded for this
+// form alone. A shared load (LR_SHARED) returns the first image of that
+// resource name in the cache, whatever size is asked for (Microsoft's
+// LoadImage documentation): after the shared large icon, the large image
+// again, shrunk. Wine keys its cache on the image it picked and does not
+// show the difference.
+HICON LoadSmallIcon(HINSTANCE instance, int iconId) {
+    if (iconId == 0) return nullptr;
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+}
 
 [[noreturn]] void RaiseCreateFailed(std::u16string_view what) {
     ErrorText text;
@@ -87,30 +100,11 @@ TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);  // no limit beyond the control's own
 }
 
-// ---- Timer ----
-
-Timer::Timer(Form& form, UINT_PTR id, UINT intervalMs) : form_(&form), id_(id) {
-    if (SetTimer(form.hwnd(), id, intervalMs, nullptr) == 0) RaiseCreateFailed(u"计时器");
-    running_ = true;
-    form.addTimer(*this);
-}
-
-Timer::~Timer() {
-    stop();
-    if (form_ != nullptr) form_->removeTimer(*this);
-}
-
-void Timer::stop() noexcept {
-    // A window's timers end with it: without the form or its window there is
-    // nothing to kill.
-    if (running_ && form_ != nullptr && form_->hwnd() != nullptr) KillTimer(form_->hwnd(), id_);
-    running_ = false;
-}
-
 // ---- Form ----
 
 Form::Form(HINSTANCE instance, const FormStyle& style)
-    : instance_(instance), font_(style.font), measure_(style.font) {
+    : instance_(instance), font_(style.font), measure_(style.font),
+      smallIcon_(LoadSmallIcon(instance, style.iconId)) {
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
     if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
 
@@ -124,13 +118,12 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     cls.lpszClassName = kFormClass;
     if (style.iconId != 0) {
-        // Shared icons belong to the system: nothing to release.
-        const auto id = MAKEINTRESOURCEW(style.iconId);
-        cls.hIcon = static_cast<HICON>(LoadImageW(instance, id, IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                  GetSystemMetrics(SM_CYICON), LR_SHARED));
-        cls.hIconSm = static_cast<HICON>(LoadImageW(instance, id, IMAGE_ICON,
-                                                    GetSystemMetrics(SM_CXSMICON),
-                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        // A shared icon belongs to the system: nothing to release. The class
+        // outlives the form, so its small icon is not the form's: left out,
+        // the system finds one in the large icon's resource.
+        cls.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(style.iconId), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                  LR_SHARED));
     }
     if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         RaiseCreateFailed(u"窗口类");
@@ -148,7 +141,7 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
     // The window's own icons too, for whoever asks the window (task bar,
     // task switcher) rather than its class.
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(cls.hIcon));
-    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(cls.hIconSm));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
 
     // Where the system's frame differs from what AdjustWindowRectEx assumed,
     // correct the outer size so that the client area is exact.
@@ -172,11 +165,9 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
 }
 
 Form::~Form() {
-    // The window first (WM_DESTROY stops the timer, if it is still there),
-    // then the scroll bar and the timer that outlive the form forget it.
+    // The window, its controls and its timer go before the objects that
+    // stand for them, and before the small icon it shows.
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-    if (timer_ != nullptr) timer_->form_ = nullptr;
-    if (scrollBar_ != nullptr) scrollBar_->form_ = nullptr;
 }
 
 HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle,
@@ -189,25 +180,17 @@ HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD 
     return control;
 }
 
-void Form::addScrollBar(HScrollBar& bar) noexcept {
-    if (scrollBar_ != nullptr && scrollBar_ != &bar) scrollBar_->form_ = nullptr;
-    scrollBar_ = &bar;
+HScrollBar& Form::createScrollBar(int id, Box placed, HScrollBar::Range range) {
+    if (scrollBar_) RaiseCreateFailed(u"第二个滚动条");
+    HWND control = createControl(id, L"ScrollBar", L"", SBS_HORZ | WS_TABSTOP, 0, placed, u"滚动条");
+    return scrollBar_.emplace(control, range);
 }
 
-void Form::removeScrollBar(HScrollBar& bar) noexcept {
-    if (scrollBar_ == &bar) scrollBar_ = nullptr;
-}
-
-void Form::addTimer(Timer& timer) noexcept {
-    if (timer_ != nullptr && timer_ != &timer) {
-        timer_->stop();
-        timer_->form_ = nullptr;
+void Form::startTimer(UINT intervalMs) {
+    // Without the window, SetTimer would start a thread timer instead.
+    if (hwnd_ == nullptr || SetTimer(hwnd_, kTimerId, intervalMs, nullptr) == 0) {
+        RaiseCreateFailed(u"计时器");
     }
-    timer_ = &timer;
-}
-
-void Form::removeTimer(Timer& timer) noexcept {
-    if (timer_ == &timer) timer_ = nullptr;
 }
 
 int Form::run(int showCommand) {
@@ -245,12 +228,14 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noe
 LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_TIMER:
-            if (timer_ != nullptr && wp == timer_->id()) raise(timer_->Tick);
+            if (wp == kTimerId) raise(Tick);
             return 0;
 
         case WM_HSCROLL:
-            if (scrollBar_ != nullptr && reinterpret_cast<HWND>(lp) == scrollBar_->hwnd() &&
-                !inEvent_ && scrollBar_->scrolled(LOWORD(wp), HIWORD(wp))) {
+            // lParam names the scroll bar control; any other window (a sender
+            // may name any) is not the form's bar.
+            if (scrollBar_ && reinterpret_cast<HWND>(lp) == scrollBar_->hwnd() && !inEvent_ &&
+                scrollBar_->scrolled(LOWORD(wp), HIWORD(wp))) {
                 raise(scrollBar_->Change);
             }
             return 0;
@@ -293,7 +278,6 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
 
         case WM_DESTROY:
-            if (timer_ != nullptr) timer_->stop();
             // WM_QUIT asks run()'s message loop to end, and nothing else may
             // receive it. A window destroyed outside that loop (by ~Form when
             // building the tool window failed, or after a GetMessageW error)
@@ -336,7 +320,7 @@ void Form::raise(const Event& handler) {
 
 void Form::reportUntrapped(const ErrorReport& error) {
     // No further tick while the message is shown; then the program ends.
-    if (timer_ != nullptr) timer_->stop();
+    if (hwnd_ != nullptr) KillTimer(hwnd_, kTimerId);
     ShowError(hwnd_, error, true);
     exitCode_ = kExitUntrappedError;
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);

@@ -5,13 +5,13 @@
 // user (error_report.h) and ends the program. Tab and Shift+Tab move the focus
 // between the controls that are tab stops, as in a dialog.
 //
-// A form and the scroll bar and timer it raises events for know each other
-// until either goes: whichever is destroyed first, the other forgets it, so
-// that they may be torn down in any order.
+// The form owns its scroll bar and its timer, which go with it: there is no
+// order of tear-down to get wrong.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 
 #include "controls.h"
@@ -35,6 +35,19 @@ public:
 
 private:
     HFONT font_;
+};
+
+// Owns an icon that is not shared (loaded without LR_SHARED).
+class Icon {
+public:
+    explicit Icon(HICON icon) noexcept : icon_(icon) {}
+    ~Icon() { if (icon_ != nullptr) DestroyIcon(icon_); }
+    Icon(const Icon&) = delete;
+    Icon& operator=(const Icon&) = delete;
+    HICON get() const noexcept { return icon_; }
+
+private:
+    HICON icon_;
 };
 
 // A memory device context with the form's font selected, in which labels
@@ -79,28 +92,6 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-class Timer {
-public:
-    Timer(Form& form, UINT_PTR id, UINT intervalMs);
-    ~Timer();
-    Timer(const Timer&) = delete;
-    Timer& operator=(const Timer&) = delete;
-
-    // Stops the ticks; also once the form or its window is gone.
-    void stop() noexcept;
-    UINT_PTR id() const noexcept { return id_; }
-
-    // Raised on every tick.
-    Event Tick;
-
-private:
-    friend class Form;
-
-    Form* form_;  // null once the form is gone
-    UINT_PTR id_;
-    bool running_ = false;
-};
-
 struct FormStyle {
     std::u16string_view caption;
     int clientWidth, clientHeight;
@@ -127,13 +118,16 @@ public:
 
     // The control that holds the keyboard focus when the window opens.
     void setInitialFocus(HWND control) noexcept { focus_ = control; }
-    // The scroll bar and the timer whose events the form raises, one of each:
-    // one added replaces (and detaches) the one before. Each removes itself
-    // when it is destroyed.
-    void addScrollBar(HScrollBar& bar) noexcept;
-    void removeScrollBar(HScrollBar& bar) noexcept;
-    void addTimer(Timer& timer) noexcept;
-    void removeTimer(Timer& timer) noexcept;
+
+    // Creates the form's scroll bar, whose Change event the form raises. A
+    // form has one: asking for a second raises CreateFailed.
+    HScrollBar& createScrollBar(int id, Box placed, HScrollBar::Range range);
+
+    // Starts the form's timer: Tick is raised every intervalMs until the
+    // window goes or an error is reported. Raises CreateFailed when the
+    // system has no timer to give.
+    void startTimer(UINT intervalMs);
+    Event Tick;
 
     // Shows the window and runs the message loop until the window is closed;
     // returns the program's exit code. Returns at once when the window is
@@ -153,10 +147,10 @@ private:
     HINSTANCE instance_;
     Font font_;
     MeasuringDC measure_;
+    Icon smallIcon_;  // the window's; destroyed after it
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
-    HScrollBar* scrollBar_ = nullptr;
-    Timer* timer_ = nullptr;
+    std::optional<HScrollBar> scrollBar_;
     bool inEvent_ = false;
     bool looping_ = false;  // run() is in its message loop
     int exitCode_ = 0;

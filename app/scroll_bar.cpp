@@ -1,12 +1,8 @@
 #include "scroll_bar.h"
 
-#include "forms.h"
-
 namespace kavrelo {
 
-HScrollBar::HScrollBar(Form& form, int id, Box placed, Range range)
-    : form_(&form), range_(range), value_(range.min) {
-    hwnd_ = form.createControl(id, L"ScrollBar", L"", SBS_HORZ | WS_TABSTOP, 0, placed, u"滚动条");
+HScrollBar::HScrollBar(HWND control, Range range) : hwnd_(control), range_(range), value_(range.min) {
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_RANGE | SIF_POS;
@@ -14,12 +10,6 @@ HScrollBar::HScrollBar(Form& form, int id, Box placed, Range range)
     info.nMax = range.max;
     info.nPos = value_;
     SetScrollInfo(hwnd_, SB_CTL, &info, TRUE);
-    form.addScrollBar(*this);
-}
-
-// Its window goes with the form's.
-HScrollBar::~HScrollBar() {
-    if (form_ != nullptr) form_->removeScrollBar(*this);
 }
 
 bool HScrollBar::scrolled(int code, int position) {

@@ -1,7 +1,8 @@
 // The form layer's horizontal scroll bar and its change rule: the Change event
 // is raised once after every change of the value, whatever made it (an arrow,
 // the trough, a key, a thumb drag, a WM_HSCROLL sent by another program), and
-// never while the thumb is being dragged.
+// never while the thumb is being dragged. The form creates and owns it
+// (Form::createScrollBar) and hands it the WM_HSCROLL of its control.
 #pragma once
 
 #include <windows.h>
@@ -10,19 +11,16 @@
 
 #include "controls.h"
 #include "event.h"
-#include "layout.h"
 
 namespace kavrelo {
-
-class Form;
 
 class HScrollBar final : public ValueControl {
 public:
     struct Range {
         int min, max, smallChange, largeChange;
     };
-    HScrollBar(Form& form, int id, Box placed, Range range);
-    ~HScrollBar() override;
+    // Takes a scroll bar control to the start of the range.
+    HScrollBar(HWND control, Range range);
     HScrollBar(const HScrollBar&) = delete;
     HScrollBar& operator=(const HScrollBar&) = delete;
 
@@ -37,12 +35,10 @@ public:
     bool scrolled(int code, int position);
 
 private:
-    friend class Form;
     void followThumbWithCaret();
 
-    Form* form_;  // null once the form is gone
-    HWND hwnd_ = nullptr;
-    Range range_;
+    const HWND hwnd_;
+    const Range range_;
     int value_;
 };
 

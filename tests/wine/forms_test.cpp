@@ -1,18 +1,16 @@
 // The form layer (app/forms.*, scroll_bar.*, error_report.*) with real
 // windows, under Windows or Wine: the default processing of a window's last
 // message, WM_QUIT and the error box, the scroll bar's change event for a
-// position sent by message, and the tear-down of a form and its timer and
-// scroll bar in either order.
+// position sent by message, the form's timer, Tab between the tab stops, and
+// the window's icons.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "error.h"
@@ -47,64 +45,6 @@ int TakeQuit() {
     if (!PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return -1;
     return static_cast<int>(msg.wParam);
 }
-
-// One object in pages of its own, which are taken away when it is destroyed:
-// any later use of it, a read included, faults instead of passing unseen.
-template <typename T>
-class Guarded {
-public:
-    Guarded() : pages_(VirtualAlloc(nullptr, sizeof(T), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)) {
-        if (pages_ == nullptr) throw std::bad_alloc();
-    }
-    Guarded(const Guarded&) = delete;
-    Guarded& operator=(const Guarded&) = delete;
-    ~Guarded() {
-        if (alive_) get().~T();
-        VirtualFree(pages_, 0, MEM_RELEASE);
-    }
-
-    template <typename... Args>
-    T& emplace(Args&&... args) {
-        T* object = new (pages_) T(std::forward<Args>(args)...);
-        alive_ = true;
-        return *object;
-    }
-    T& get() { return *std::launder(static_cast<T*>(pages_)); }
-    // Destroys the object; its pages stay reserved, so that nothing else
-    // takes their place, but can no longer be read or written.
-    void destroy() {
-        get().~T();
-        alive_ = false;
-        VirtualFree(pages_, sizeof(T), MEM_DECOMMIT);
-    }
-
-private:
-    void* pages_;
-    bool alive_ = false;
-};
-
-// Counts the access violations raised in this process while it exists, also
-// those that a frame-based handler (Wine's around user callbacks, say) would
-// take and hide: a vectored handler sees every exception first.
-class AccessViolations {
-public:
-    AccessViolations() : handler_(AddVectoredExceptionHandler(1, &AccessViolations::Seen)) {
-        count_ = 0;
-    }
-    ~AccessViolations() { RemoveVectoredExceptionHandler(handler_); }
-    AccessViolations(const AccessViolations&) = delete;
-    AccessViolations& operator=(const AccessViolations&) = delete;
-    int count() const { return count_; }
-
-private:
-    static LONG CALLBACK Seen(EXCEPTION_POINTERS* e) {
-        if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) ++count_;
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-    static std::atomic<int> count_;
-    void* handler_;
-};
-std::atomic<int> AccessViolations::count_{0};
 
 // Replaces, for its lifetime, the address this executable calls for one entry
 // it imports by name (its import address table slot).
@@ -286,7 +226,7 @@ TEST(ShowError, TheBoxStaysUpDespiteAPendingQuitWhichItPutsBack) {
 
 TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbMoves) {
     Form form(Instance(), TestStyle());
-    HScrollBar bar(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+    HScrollBar& bar = form.createScrollBar(100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
     std::vector<int> seen;  // the value at each change event
     struct Context {
         HScrollBar* bar;
@@ -297,9 +237,10 @@ TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbM
                            ctx->seen->push_back(ctx->bar->value());
                        },
                        &context};
-    const auto send = [&](int code, int position) {
-        SendMessageW(form.hwnd(), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(bar.hwnd()));
+    const auto sendFrom = [&](HWND from, int code, int position) {
+        SendMessageW(form.hwnd(), WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(from));
     };
+    const auto send = [&](int code, int position) { sendFrom(bar.hwnd(), code, position); };
 
     // What an accessibility or automation tool sends to set the bar.
     send(SB_THUMBPOSITION, 77);
@@ -323,6 +264,114 @@ TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbM
     send(SB_THUMBPOSITION, 0);
     EXPECT_EQ(seen, (std::vector<int>{77, 200, 255, 0}));
     EXPECT_EQ(GetScrollPos(bar.hwnd(), SB_CTL), 0);
+
+    // A scroll that names another window (the form's own scroll bar, none
+    // here; the form; another control) is not the bar's.
+    TextBox text(form, 101, Box{0, 30, 100, 40}, u"abc");
+    for (HWND other : {HWND{}, form.hwnd(), text.hwnd()}) {
+        sendFrom(other, SB_THUMBPOSITION, 50);
+        sendFrom(other, SB_LINERIGHT, 0);
+    }
+    EXPECT_EQ(bar.value(), 0);
+    EXPECT_EQ(seen.size(), 4u);
+    TakeQuit();
+}
+
+TEST(HScrollBar, AFormHasOne) {
+    Form form(Instance(), TestStyle());
+    HScrollBar& bar = form.createScrollBar(100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+    const HWND first = bar.hwnd();
+    int changes = 0;
+    bar.Change = Event{[](void* n) { ++*static_cast<int*>(n); }, &changes};
+    EXPECT_THROW(form.createScrollBar(101, Box{0, 20, 100, 17}, HScrollBar::Range{0, 9, 1, 2}), Error);
+    // The first one is still the form's, and still raises its change event.
+    EXPECT_EQ(bar.hwnd(), first);
+    SendMessageW(form.hwnd(), WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(first));
+    EXPECT_EQ(bar.value(), 1);
+    EXPECT_EQ(changes, 1);
+    TakeQuit();
+}
+
+// ---- the timer ----
+
+TEST(Form, RaisesTickFromItsTimer) {
+    Form form(Instance(), TestStyle());
+    int ticks = 0;
+    form.Tick = Event{[](void* n) { ++*static_cast<int*>(n); }, &ticks};
+    form.startTimer(10);
+
+    // A timer's messages come through the thread's message loop.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    MSG msg{};
+    while (ticks < 3 && std::chrono::steady_clock::now() < deadline) {
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&msg);
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+    EXPECT_GE(ticks, 3);
+    TakeQuit();
+}
+
+// ---- the icons ----
+
+constexpr int kIconGroup = 1;  // forms_test.rc
+
+struct DestroyedIcon {
+    HICON icon;
+    BOOL result;
+    bool windowExisted;
+};
+std::vector<DestroyedIcon> g_destroyedIcons;
+decltype(&DestroyIcon) g_destroyIcon = nullptr;
+HWND g_iconWindow = nullptr;
+
+BOOL WINAPI RecordingDestroyIcon(HICON icon) {
+    const bool windowExisted = IsWindow(g_iconWindow) != FALSE;
+    const BOOL result = g_destroyIcon(icon);
+    g_destroyedIcons.push_back(DestroyedIcon{icon, result, windowExisted});
+    return result;
+}
+
+// The width of an icon's image; 0 when there is no such icon.
+int IconWidth(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+TEST(Form, ShowsItsOwnSmallIconAndDestroysItOnceAfterTheWindow) {
+    ImportPatch patch("user32.dll", "DestroyIcon", reinterpret_cast<void*>(&RecordingDestroyIcon));
+    ASSERT_TRUE(patch.applied()) << "DestroyIcon is not imported from user32.dll by name";
+    g_destroyIcon = reinterpret_cast<decltype(&DestroyIcon)>(patch.original());
+    g_destroyedIcons.clear();
+
+    HICON big = nullptr, small = nullptr;
+    {
+        FormStyle style = TestStyle();
+        style.iconId = kIconGroup;
+        Form form(Instance(), style);
+        g_iconWindow = form.hwnd();
+        big = reinterpret_cast<HICON>(SendMessageW(form.hwnd(), WM_GETICON, ICON_BIG, 0));
+        small = reinterpret_cast<HICON>(SendMessageW(form.hwnd(), WM_GETICON, ICON_SMALL, 0));
+        // Each of the set's own sizes, not one image drawn at both.
+        EXPECT_EQ(IconWidth(big), GetSystemMetrics(SM_CXICON));
+        EXPECT_EQ(IconWidth(small), GetSystemMetrics(SM_CXSMICON));
+        EXPECT_NE(small, big);
+        EXPECT_TRUE(g_destroyedIcons.empty()) << "an icon was destroyed while the window shows it";
+    }
+    // The small icon is the form's, destroyed once, after the window; the
+    // large one is shared and the system's.
+    ASSERT_EQ(g_destroyedIcons.size(), 1u);
+    EXPECT_EQ(g_destroyedIcons[0].icon, small);
+    EXPECT_TRUE(g_destroyedIcons[0].result);
+    EXPECT_FALSE(g_destroyedIcons[0].windowExisted);
+    EXPECT_NE(IconWidth(big), 0) << "the shared icon is gone";
     TakeQuit();
 }
 
@@ -330,7 +379,7 @@ TEST(HScrollBar, APositionSentByMessageIsTakenWithOneChangeAndNoneWhileTheThumbM
 
 TEST(Form, MovesTheFocusOnWM_NEXTDLGCTLAsADialogDoes) {
     Form form(Instance(), TestStyle());
-    HScrollBar bar(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
+    HScrollBar& bar = form.createScrollBar(100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
     TextBox text(form, 101, Box{0, 30, 100, 40}, u"abc");
     ShowWindow(form.hwnd(), SW_SHOW);
     SetFocus(bar.hwnd());
@@ -350,63 +399,6 @@ TEST(Form, MovesTheFocusOnWM_NEXTDLGCTLAsADialogDoes) {
     EXPECT_EQ(GetFocus(), text.hwnd());
     SendMessageW(form.hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bar.hwnd()), TRUE);
     EXPECT_EQ(GetFocus(), bar.hwnd());
-    TakeQuit();
-}
-
-// ---- tear-down in either order ----
-
-TEST(Timer, DestroyedBeforeTheFormWhoseWindowStillExists) {
-    AccessViolations faults;
-    {
-        Form form(Instance(), TestStyle());
-        Guarded<Timer> timer;
-        timer.emplace(form, 1, 100);
-        timer.destroy();
-        // ~Form destroys the window: WM_DESTROY must not reach the timer.
-    }
-    EXPECT_EQ(faults.count(), 0);
-    TakeQuit();
-}
-
-TEST(Timer, OutlivingItsForm) {
-    AccessViolations faults;
-    {
-        Guarded<Form> form;
-        form.emplace(Instance(), TestStyle());
-        Timer timer(form.get(), 1, 100);
-        form.destroy();
-        timer.stop();
-        // ~Timer must not reach the form.
-    }
-    EXPECT_EQ(faults.count(), 0);
-    TakeQuit();
-}
-
-TEST(HScrollBar, DestroyedBeforeTheFormWhoseWindowStillExists) {
-    AccessViolations faults;
-    {
-        Form form(Instance(), TestStyle());
-        Guarded<HScrollBar> bar;
-        HScrollBar& b = bar.emplace(form, 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
-        const HWND control = b.hwnd();
-        bar.destroy();
-        // The control's window lives on with the form's: a scroll from it
-        // must not reach the bar that is gone.
-        SendMessageW(form.hwnd(), WM_HSCROLL, SB_LINERIGHT, reinterpret_cast<LPARAM>(control));
-    }
-    EXPECT_EQ(faults.count(), 0);
-    TakeQuit();
-}
-
-TEST(HScrollBar, OutlivingItsForm) {
-    AccessViolations faults;
-    {
-        Guarded<Form> form;
-        form.emplace(Instance(), TestStyle());
-        HScrollBar bar(form.get(), 100, Box{0, 0, 100, 17}, HScrollBar::Range{0, 255, 1, 10});
-        form.destroy();
-    }
-    EXPECT_EQ(faults.count(), 0);
     TakeQuit();
 }
 
