@@ -14,9 +14,6 @@
 //   probe.exe version                         the Windows version Wine reports: GetVersionExW
 //                                             (what a program without a manifest sees) and
 //                                             RtlGetVersion (the prefix's setting)
-//   probe.exe ids                             the tool window's control ids by name:
-//                                             {"HScroll1": 100, "Label1": 101, ...}
-//                                             (app/form1_ids.h, the kId prefix left off)
 //   probe.exe scrollbar HWND                  a horizontal scroll bar control (SBS_HORZ) as
 //                                             GetScrollBarInfo(OBJID_CLIENT) and
 //                                             GetScrollInfo(SB_CTL) show it:
@@ -52,6 +49,8 @@
 //   thread-windows HWND    windows of the thread that owns HWND: top-level ones
 //                          (EnumThreadWindows) and all of their children
 //   layered HWND           extended style and layered attributes of a window
+//   colorkey HWND COLOR    makes a window layered with a colour key (LWA_COLORKEY),
+//                          as a program that draws itself see-through does
 //   boxes PID              dialog-class (#32770) top-level windows of a process
 //   ping HWND MS           SendMessageTimeout(WM_NULL): does the window answer
 //                          within MS milliseconds, and how long it took
@@ -348,15 +347,6 @@ Json State(HWND hwnd) {
     return j;
 }
 
-// The tool window's control ids by control name (app/form1_ids.h without the
-// kId prefix).
-Json Ids() {
-#define KAVRELO_ID(name) {#name, kavrelo::kId##name}
-    return Json{KAVRELO_ID(HScroll1), KAVRELO_ID(Label1), KAVRELO_ID(Label2), KAVRELO_ID(Label3),
-                KAVRELO_ID(Label4),   KAVRELO_ID(Label5), KAVRELO_ID(Label6), KAVRELO_ID(Text1)};
-#undef KAVRELO_ID
-}
-
 // The base address of a module (by file name, as "user32.dll") in a process.
 BYTE* RemoteModuleBase(DWORD pid, const wchar_t* name) {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
@@ -625,7 +615,6 @@ Json Run(const std::vector<std::wstring>& a) {
                                (sized ? 0 : SWP_NOSIZE) | SWP_NOZORDER | SWP_NOACTIVATE);
         return Json{{"ok", ok != FALSE}};
     }
-    if (cmd == L"ids") return Ids();
     if (cmd == L"scrollbar" && a.size() >= 2) return ScrollBar(ParseHwnd(a[1]));
     if (cmd == L"state" && a.size() >= 2) return State(ParseHwnd(a[1]));
     if (cmd == L"res" && a.size() >= 2) {
@@ -649,6 +638,12 @@ Json Run(const std::vector<std::wstring>& a) {
         Counter c;
         EnumThreadWindows(tid, CountTop, reinterpret_cast<LPARAM>(&c));
         return Json{{"top", c.top}, {"children", c.children}};
+    }
+    if (cmd == L"colorkey" && a.size() >= 3) {
+        HWND hwnd = ParseHwnd(a[1]);
+        SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+        BOOL ok = SetLayeredWindowAttributes(hwnd, static_cast<COLORREF>(ParseNumber(a[2])), 255, LWA_COLORKEY);
+        return Json{{"ok", ok != FALSE}};
     }
     if (cmd == L"layered" && a.size() >= 2) {
         Json j = Json::object();
