@@ -106,7 +106,7 @@ class Release(unittest.TestCase):
         text = data.decode("utf-8")
         self.assertNotIn("@VERSION@", text)
         self.assertTrue(text.lstrip("\ufeff").startswith("Kavrelo 1.0\r\n"))
-        for needed in ("F1", "GetKeyState", "active window", "Windows XP", "64-bit",
+        for needed in ("F1", "active", "Home", "SimSun", "East Asian languages", "Windows XP", "64-bit",
                        "sha256sum -c SHA256SUMS", "未设置窗口"):
             self.assertIn(needed, text)
 

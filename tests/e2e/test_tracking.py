@@ -73,11 +73,13 @@ def test_label2_shows_the_window_under_the_pointer(w):
 
 def test_label_width_follows_its_text(w):
     # Handle texts of different lengths: the target's "wide" child has a
-    # longer one than the tool window, and the text shrinks again after.
+    # longer one than the desktop, and the text shrinks again after.
     wide = child_point(w, 3)
     assert w.probe.at(*wide)["hwnd"] == w.target.wide
+    desktop = w.probe.at(*d.PARKED)["hwnd"]
+    assert len(d.handle_text(w.target.wide)) > len(d.handle_text(desktop))
     widths = {}
-    for x, y in (w.tool.empty_point(), wide, middle(w.probe, w.notepad.hwnd), wide, w.tool.empty_point()):
+    for x, y in (d.PARKED, wide, middle(w.probe, w.notepad.hwnd), wide, d.PARKED):
         shows(w, x, y)
         label = w.tool.child("Label2")
         r, m = label["rect"], label["measured"]
@@ -85,8 +87,7 @@ def test_label_width_follows_its_text(w):
         assert (r["width"], r["height"]) == (m["width"], m["tmHeight"]), label["text"]
         widths[label["text"]] = r["width"]
     d.log("Label2 widths", widths)
-    assert len(d.handle_text(w.target.wide)) > len(d.handle_text(w.tool.hwnd))
-    assert widths[d.handle_text(w.target.wide)] > widths[d.handle_text(w.tool.hwnd)]
+    assert widths[d.handle_text(w.target.wide)] > widths[d.handle_text(desktop)]
 
 
 def test_f1_captures_the_window_under_the_pointer(session, w):
