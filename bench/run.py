@@ -119,45 +119,31 @@ def dark_count(green):
 # ---- Wine --------------------------------------------------------------------
 
 class Wine:
-    """The benchmarks' own Wine prefix and its server."""
+    """The benchmarks' own Wine prefix and its server.  The environment Wine
+    runs under is scripts/wine-run's (through winbuild.wine_env)."""
 
     def __init__(self, prefix, arch):
         self.prefix = prefix
         self.arch = arch
-        env = dict(os.environ)
-        env.update(WINEPREFIX=prefix, KAVRELO_WINEPREFIX=prefix)
-        self.loader = winbuild.wine_env(env, arch)
-        env.setdefault("WINEDEBUG", "-all")
-        env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-        # The same locale as scripts/wine-run.
-        env["LANG"] = "zh_CN.UTF-8"
-        env.pop("LANGUAGE", None)
-        try:
-            locales = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower()
-        except OSError:
-            locales = ""
-        if "zh_cn.utf8" in locales or "zh_cn.utf-8" in locales:
-            env["LC_ALL"] = "zh_CN.UTF-8"
-        else:
-            env.pop("LC_ALL", None)
-        self.env = env
-        self.server_pid = None
+        self.env = self.loader = self.server_pid = None
 
     def prepare(self):
-        """Creates the prefix when needed (through scripts/wine-run, which
-        also starts the server detached) and finds the server."""
+        """Creates the prefix when needed, starts its server detached and
+        takes the environment to run programs under (scripts/wine-run --env);
+        finds the server."""
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         if not os.path.isdir(os.path.join(self.prefix, "drive_c")):
             log("creating the Wine prefix (once; scripts/wine-run does it)")
-        env = dict(self.env)
-        env.pop("DISPLAY", None)
-        proc = spawn([os.path.join(REPO, "scripts", "wine-run"), "cmd", "/c", "exit"], env=env)
+        env = dict(os.environ, KAVRELO_WINEPREFIX=self.prefix)
+        # The services the first program of the server starts need no display.
+        display = env.pop("DISPLAY", None)
         try:
-            proc.wait(timeout=300)
-        except subprocess.TimeoutExpired:
-            raise BenchError("the Wine prefix could not be prepared within 300 s")
-        finally:
-            end(proc)
+            self.loader = winbuild.wine_env(env, self.arch)
+        except (winbuild.NoWine, subprocess.TimeoutExpired) as e:
+            raise BenchError("the Wine prefix could not be prepared: %s" % e)
+        if display is not None:
+            env["DISPLAY"] = display
+        self.env = env
         self.server_pid = procsample.find_wineserver(self.prefix)
         if self.server_pid is None:
             raise BenchError("the Wine server of %s was not found" % self.prefix)
@@ -165,17 +151,18 @@ class Wine:
         time.sleep(1.0)
 
     def start(self, exe, *args):
-        # wine itself, not through wine-run: the script's own start-up (a
-        # shell, locale -a, wineserver -p) would be counted otherwise.
+        # The loader itself, not through wine-run: the script's own start-up
+        # (a shell, locale -a) would be counted otherwise.
         return spawn([self.loader, exe] + [str(a) for a in args], env=self.env)
 
     def shutdown(self):
         if self.server_pid is None:
             return
         # Ends the server of this prefix and every process of the prefix.
-        procs.stop_wine(self.prefix, self.env)
-        # When the prefix went away meanwhile, -k cannot find its server: end
-        # the one found at the start by its id (its clients follow it).
+        procs.stop_wine(self.prefix)
+        # When the prefix went away meanwhile, wine-stop cannot find its
+        # server: end the one found at the start by its id (its clients
+        # follow it).
         if (procsample.name(self.server_pid) or "").startswith("wineserver"):
             try:
                 os.kill(self.server_pid, signal.SIGTERM)

@@ -1,6 +1,7 @@
-# Sourced by scripts/wine-run and scripts/wine-stop: what marks a prefix that
-# wine-run made, and where a Wine prefix's server listens. (The Python side
-# finds the server's process the same way: procsample.find_wineserver.)
+# Sourced by scripts/wine-run, scripts/wine-stop and scripts/wine-gui-run:
+# what marks a prefix that wine-run made, where a Wine prefix's server
+# listens, and how it is ended. (The Python side finds the server's process
+# the same way, procsample.find_wineserver, and ends it through wine-stop.)
 
 # The file in a prefix that wine-run has made and finished; it holds WINEARCH.
 wine_prefix_mark=.kavrelo-ready-3
@@ -15,4 +16,14 @@ wine_server_socket() {
     [ -S "$s" ] && { echo "$s"; return 0; }
   done
   return 1
+}
+
+# wine_server_end PREFIX: ends the prefix's server, and with it every Windows
+# program and service of the prefix, and waits until it has gone. Nothing
+# when no server of that prefix runs.
+wine_server_end() {
+  [ -d "$1" ] && wine_server_socket "$1" >/dev/null || return 0
+  WINEPREFIX=$1 timeout 30 wineserver -k </dev/null >/dev/null 2>&1
+  WINEPREFIX=$1 timeout 30 wineserver -w </dev/null >/dev/null 2>&1
+  return 0
 }

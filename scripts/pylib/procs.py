@@ -4,8 +4,8 @@ Each process started here runs in a session (and process group) of its own,
 led by the process started, and is ended by that id with its whole group:
 when the caller ends it, and at the latest when this Python process ends
 (normally, or on SIGTERM or SIGHUP), never by name.  A Wine prefix's server,
-and with it every program and service of that prefix, is ended with
-`wineserver -k` in that prefix.
+and with it every program and service of that prefix, is ended by
+scripts/wine-stop PREFIX.
 """
 
 import atexit
@@ -71,16 +71,18 @@ def end_all():
         end(_live[-1])
 
 
-def stop_wine(prefix, env=None):
+WINE_STOP = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine-stop")
+
+
+def stop_wine(prefix):
     """Ends the Wine server of a prefix (and every program and service of the
-    prefix with it); nothing when the prefix does not exist."""
+    prefix with it) and waits until it has gone: scripts/wine-stop PREFIX.
+    Nothing when the prefix does not exist or no server of it runs."""
     if not prefix or not os.path.isdir(prefix):
         return
-    env = dict(os.environ if env is None else env)
-    env["WINEPREFIX"] = prefix
     try:
-        subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run(["bash", WINE_STOP, prefix], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=90)
     except (OSError, subprocess.TimeoutExpired):
         pass
 

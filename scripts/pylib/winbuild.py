@@ -38,18 +38,26 @@ def bin_dir(which=None):
     return os.path.join(REPO, "build", PRESETS[which or arch()], "bin")
 
 
+# What scripts/wine-run --env prints (and so what it sets or clears for Wine).
+WINE_VARIABLES = ("WINEPREFIX", "WINEARCH", "WINELOADER", "WINESERVER", "WINEDEBUG", "WINEDLLOVERRIDES",
+                  "LANG", "LC_ALL")
+
+
 def wine_env(env, which=None):
     """env (a dict, changed in place) set up to run programs of the given
-    architecture (default: arch()) as scripts/wine-run does; returns the
-    loader to start them with.  /usr/bin/wine would pick the 32-bit loader
-    whenever it is installed, also where it cannot run."""
+    architecture (default: arch()) exactly as scripts/wine-run runs them, in
+    the prefix env's KAVRELO_WINEPREFIX names; returns the loader to start
+    them with.  wine-run --env makes the prefix ready and starts its server
+    first, as for a program, and prints the environment."""
     which = which or arch()
     env["KAVRELO_WINE_ARCH"] = which
-    if which == "x86_64":
-        loader = "/usr/lib/wine/wine64"
-        env.update(WINEARCH="win64", WINELOADER=loader, WINESERVER="/usr/lib/wine/wineserver64")
-        return loader
-    env["WINEARCH"] = "win32"
-    env.pop("WINELOADER", None)
-    env.pop("WINESERVER", None)
-    return "wine"
+    r = subprocess.run(["bash", os.path.join(REPO, "scripts", "wine-run"), "--env"], env=env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True, timeout=600)
+    seen = dict(line.split("=", 1) for line in r.stdout.splitlines() if "=" in line)
+    loader = seen.pop("WINE", None)
+    if r.returncode != 0 or not loader:
+        raise NoWine("scripts/wine-run --env failed (exit code %d)" % r.returncode)
+    for name in WINE_VARIABLES + ("LANGUAGE",):
+        env.pop(name, None)
+    env.update(seen)
+    return loader

@@ -21,25 +21,28 @@ reports them) are taken at a fixed number of points over the run; the run
 fails when a late window of samples has grown beyond an allowance over an
 early window taken after a warm-up.
 
-Outside CTest it starts its own Xvfb (scripts/with-display) and uses a Wine
-prefix of its own under build/.  Exit code 0 when every check held.
+It runs in a session of the driver (scripts/pylib/driver.py): a private
+Xvfb, a Wine prefix and every program started in them, all ended on every way
+out (done, failed, Ctrl+C, SIGTERM or SIGHUP).  Outside CTest the prefix is
+build/wineprefix-soak-ARCH and the summary goes to build/soak-output (the
+driver's environment variables name others).  Exit code 0 when every check
+held.
 """
 
 import argparse
 import json
 import os
 import random
-import subprocess
+import signal
+import statistics
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 
-import rel  # noqa: E402
-
-h = rel.h
-procsample = h.procsample
+import driver  # noqa: E402
+import procsample  # noqa: E402
+from driver import ID  # noqa: E402
 
 # Growth allowed between the early and the late window of samples (medians).
 # Measured over a 10-minute run (8700 bar inputs, 635 captures): the tool's
@@ -66,6 +69,16 @@ class SoakFailure(AssertionError):
     pass
 
 
+# How each input moves the bar: arrows and arrow keys by 1, the trough and
+# Page Up / Page Down by 10, Home and End to the ends.
+CLICK_STEP = {"left_arrow": -1, "right_arrow": 1, "trough_left": -10, "trough_right": 10}
+KEY_STEP = {"Right": 1, "Left": -1, "Next": 10, "Prior": -10, "Home": -255, "End": 255}
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
 class Soak:
     def __init__(self, seconds, seed):
         self.seconds = seconds
@@ -86,78 +99,73 @@ class Soak:
 
     # --- set-up -------------------------------------------------------------
 
-    def start(self):
-        h.shutdown_wine()
-        h.prepare_prefix()
-        # One probe: the end-to-end harness's reads and the reliability ones.
-        self.probe = self.helper = rel.Helper()
-        h.mousemove(1270, 790)
+    def start(self, session):
+        self.session = session
+        self.probe = session.probe
+        self.input = session.input
         for i in range(len(TARGET_AT)):
             self.open_target(i)
-        self.notepad, self.notepad_hwnd = h.start_notepad(self.probe, NOTEPAD_AT)
-        self.tool = h.Tool(self.probe)
-        info = self.tool.info()
-        self.win_pid = info["pid"]
+        self.notepad = session.notepad(NOTEPAD_AT)
+        self.tool = session.tool()
         self.unix_pid = self.tool.proc.pid
         if procsample.name(self.unix_pid) != "Kavrelo.exe":
             raise SoakFailure("process %d is %r, not Kavrelo.exe" % (self.unix_pid, procsample.name(self.unix_pid)))
-        self.client = (info["client"]["x"], info["client"]["y"])
-        self.bar = rel.bar_points(*self.client)
-        self.server_pid = rel.wineserver_pid()
-        self.tool_xid = h.xid_for(info, self.unix_pid)
-        if not self.tool_xid:
-            raise SoakFailure("no X window for the tool")
+        self.server_pid = procsample.find_wineserver(session.prefix)
         self.focus_tool()
 
     def open_target(self, i):
-        t = h.Target("SoakTarget%d" % i, *TARGET_AT[i])
+        t = self.session.target("SoakTarget%d" % i, TARGET_AT[i])
         self.targets[i] = t
         return t
 
     def focus_tool(self):
         """Brings the tool to the front as a user would, with a click on the
-        bar's left arrow (a change like any other)."""
-        self.click_batch("left_arrow", 1)
-        h.poll(lambda: self.probe.call("foreground")["hwnd"] == self.tool.hwnd, what="the tool in front")
+        bar's left arrow (a change like any other); the X focus goes with
+        it."""
+        self.tool.activate(*self.tool.bar.point("left_arrow"))
+        self.predict(CLICK_STEP["left_arrow"])
+        self.counts["inputs"] += 1
 
     # --- checks -------------------------------------------------------------
 
     def check_alive(self):
-        if self.tool.proc.poll() is not None:
+        if not self.tool.running():
             raise SoakFailure("Kavrelo ended with exit code %r" % self.tool.proc.returncode)
-        boxes = self.helper.boxes(self.win_pid)
+        boxes = self.probe.boxes(self.tool.pid)
         if boxes:
-            h.screenshot("soak-message-box")
+            self.session.screenshot("soak-message-box")
             raise SoakFailure("a message box appeared: %r" % [self.probe.info(b) for b in boxes])
 
     def check_value(self):
         """Label1 and the bar show the expected value; the captured window
         (when it still exists) has alpha 255 - value."""
         expected = str(self.value)
+        label1 = str(ID["Label1"])
 
         def agrees():
-            s = self.helper.state(self.tool.hwnd)
-            if s["texts"].get("101") != expected or s["bar"] != self.value:
+            s = self.tool.state()
+            if s["texts"].get(label1) != expected or s["bar"] != self.value:
                 return False
             if self.captured is None or self.fresh_capture:
                 return s
-            l = self.helper.layered(self.captured)
+            l = self.probe.layered(self.captured)
             if not l["exists"]:
                 return s
             return s if (l["layered"] and l["layered"]["alpha"] == 255 - self.value
-                         and l["exstyle"] & h.WS_EX_LAYERED) else False
+                         and l["exstyle"] & driver.WS_EX_LAYERED) else False
         try:
-            h.poll(agrees, what="value %d applied" % self.value)
-        except h.Timeout:
-            s = self.helper.state(self.tool.hwnd)
-            l = self.helper.layered(self.captured) if self.captured else None
-            h.screenshot("soak-value-mismatch")
+            driver.poll(agrees, what="value %d applied" % self.value)
+        except driver.Timeout:
+            s = self.tool.state()
+            l = self.probe.layered(self.captured) if self.captured else None
+            self.session.screenshot("soak-value-mismatch")
             i = self.tool.info()
-            h.log("at the mismatch: focus", i["focus"], "active", i["active"], "foreground", i["foreground"],
-                  "cursor", self.probe.cursor(), "bar", h.child(i, h.ID_HSCROLL1)["hwnd"])
-            h.log("X focus", h.x_focus(), "tool X window", self.tool_xid)
+            driver.log("at the mismatch: focus", i["focus"], "active", i["active"], "foreground", i["foreground"],
+                       "cursor", self.probe.call("cursor"), "bar", self.tool.bar.hwnd)
+            driver.log("X focus", self.session.x.focus(), "tool X window",
+                       self.session.xid(i, self.tool.proc))
             raise SoakFailure("expected value %d: Label1 %r, bar %r, target %r layered %r; last batches %s" % (
-                self.value, s["texts"].get("101"), s["bar"], self.captured, l, self.trace))
+                self.value, s["texts"].get(label1), s["bar"], self.captured, l, self.trace))
         self.counts["checks"] += 1
 
     # --- bar changes ----------------------------------------------------------
@@ -170,13 +178,22 @@ class Soak:
             self.fresh_capture = False
 
     def click_batch(self, part, n):
-        x, y = self.bar[part]
-        h.mousemove(x, y)
-        step = {"left_arrow": -1, "right_arrow": 1, "trough_left": -10, "trough_right": 10}[part]
+        """n clicks at one point of the bar."""
+        bar = self.tool.bar
+        g = bar.geometry()
+        step = CLICK_STEP[part]
+        if part.startswith("trough"):
+            # Each click on the trough pages once.  The point lies halfway
+            # between where the thumb ends up and the arrow on that side, so
+            # that every click of the batch lands beside the thumb.
+            arrow = bar.point("right_arrow" if step > 0 else "left_arrow", g)
+            end = bar.thumb_x(max(0, min(255, self.value + n * step)), g)
+            point = ((end + arrow[0]) // 2, arrow[1])
+        else:
+            point = bar.point(part, g)
+        self.input.move(*point)
         for _ in range(n):
-            # One click at a time, spaced beyond the double-click time: the
-            # bar takes a double click as a single press.
-            h.xdotool("click", 1)
+            self.input.click()
             self.predict(step)
             self.counts["inputs"] += 1
 
@@ -185,36 +202,30 @@ class Soak:
         # last gave it to (a program started later), and keys typed there do
         # not reach the tool: give the tool the X focus, as a window manager
         # does when the user clicks on it.
-        h.x_focus_window(self.tool_xid)
-        step = {"Right": 1, "Left": -1, "Next": 10, "Prior": -10, "Home": -255, "End": 255}[name]
-        h.xdotool("key", "--repeat", n, "--delay", 20, name)
+        self.session.x_focus(self.tool)
+        self.input.key(*[name] * n, delay=0.02)
         for _ in range(n):
-            self.predict(step)
+            self.predict(KEY_STEP[name])
             self.counts["inputs"] += 1
 
     def drag(self):
-        x = rel.thumb_x(self.client[0], self.value)
-        to = self.rng.randint(self.bar["x0"] + rel.ARROW, self.bar["x0"] + rel.BAR_W - rel.ARROW)
-        y = self.bar["y"]
-        h.mousemove(x, y)
-        h.xdotool("mousedown", 1)
-        try:
-            h.mousemove((x + to) // 2, y)
-            h.mousemove(to, y)
-        finally:
-            h.xdotool("mouseup", 1)
+        bar = self.tool.bar
+        g = bar.geometry()
+        to = self.rng.randint(bar.thumb_x(g["min"], g), bar.thumb_x(g["max"], g))
+        bar.drag(to, steps=2)
         self.counts["inputs"] += 1
 
         # The value the drag leads to is read back (it depends on where the
         # thumb was grabbed, to a few steps); it must then agree everywhere.
         # Until the tool has taken the release, Label1 and the bar still
         # agree on the value before the drag: wait for one near the drop.
-        near = rel.thumb_value(self.client[0], to)
+        near = bar.value_at(to, g)
+        label1 = str(ID["Label1"])
 
         def settled():
-            s = self.helper.state(self.tool.hwnd)
-            return s if s["texts"].get("101") == str(s["bar"]) and abs(s["bar"] - near) <= 4 else False
-        s = h.poll(settled, what="Label1 to agree with the bar near %d after a drag" % near)
+            s = self.tool.state()
+            return s if s["texts"].get(label1) == str(s["bar"]) and abs(s["bar"] - near) <= 4 else False
+        s = driver.poll(settled, what="Label1 to agree with the bar near %d after a drag" % near)
         before, self.value = self.value, s["bar"]
         if self.value != before:
             self.counts["value_changes"] += 1
@@ -227,8 +238,8 @@ class Soak:
             part = "right_arrow" if (v < 128) == (self.rng.random() < 0.8) else "left_arrow"
             self.click_batch(part, self.rng.randint(1, 6))
         elif kind == "trough":
-            # Clicks on the trough away from the thumb: each pages by 10 and
-            # the thumb never reaches the point clicked.
+            # Clicks on the trough away from the thumb, which stays between
+            # 20 and 235: each pages by 10.
             if v < 128:
                 self.click_batch("trough_right", self.rng.randint(1, max(1, (235 - v) // 10)))
             else:
@@ -264,33 +275,33 @@ class Soak:
             c = info["client"]
             out.append(("target", (c["x"] + self.rng.randint(150, c["width"] - 10),
                                    c["y"] + self.rng.randint(140, c["height"] - 10))))
-            out.append(("child", h.child_center(info, h.child(info, self.rng.choice([1, 2, 3])))))
-        info = self.probe.info(self.notepad_hwnd)
-        c = info["client"]
+            kids = [k for k in info["children"] if k["hwnd"] in (t.button, t.edit, t.wide)]
+            out.append(("child", driver.child_center(info, self.rng.choice(kids))))
+        c = self.probe.info(self.notepad.hwnd)["client"]
         out.append(("notepad", (c["x"] + self.rng.randint(20, 200), c["y"] + self.rng.randint(20, 200))))
-        out.append(("notepad-frame", (c["x"] + self.rng.randint(80, 200), c["y"] - 3)))
+        out.append(("notepad-frame", self.notepad.menu_bar_point(self.rng.randint(80, 200))))
         return out
 
     def point_at(self, x, y):
         """Moves the pointer and waits until Label2 shows the window there:
         the tool keeps ticking."""
-        h.mousemove(x, y)
-        seen = self.probe.from_point(x, y)
-        if seen["class"] == "#32769":
+        if self.probe.at(x, y)["class"] == driver.DESKTOP_CLASS:
             # Only windows of programs are captured here (the desktop is one
             # of the fault checks).
             raise SoakFailure("the point %d,%d is over the desktop" % (x, y))
-        self.tool.wait_text(h.ID_LABEL2, h.handle_text(seen["hwnd"]))
-        return seen["hwnd"]
+        return self.tool.point_at(x, y)
+
+    def captured_now(self, hwnd):
+        self.captured = hwnd
+        self.fresh_capture = True
+        self.counts["captures"] += 1
 
     def capture(self):
         kind, point = self.rng.choice(self.candidates())
         seen = self.point_at(*point)
-        self.tool.capture_with_f1(seen)
-        self.captured = seen
-        self.fresh_capture = True
+        self.tool.hold_f1_until_captured(seen)
+        self.captured_now(seen)
         self.trace.append("capture %s at %d,%d" % (kind, point[0], point[1]))
-        self.counts["captures"] += 1
         if kind == "child":
             self.counts["child_captures"] += 1
         if kind.startswith("notepad"):
@@ -302,16 +313,16 @@ class Soak:
         """F1 held while the pointer goes over several windows: Label3
         follows; the last one stays captured."""
         points = [p for _, p in self.rng.sample(self.candidates(), 3)]
-        h.mousemove(*points[0])
-        h.keydown("F1")
+        self.input.move(*points[0])
+        self.input.keydown("F1")
         try:
             for x, y in points:
-                h.mousemove(x, y)
-                seen = self.probe.from_point(x, y)["hwnd"]
-                self.tool.wait_text(h.ID_LABEL3, h.handle_text(seen))
+                self.input.move(x, y)
+                seen = self.probe.at(x, y)["hwnd"]
+                self.tool.wait_text("Label3", driver.handle_text(seen))
                 self.counts["captures"] += 1
         finally:
-            h.keyup("F1")
+            self.input.keyup("F1")
         self.captured = seen
         self.fresh_capture = True
         self.counts["sweeps"] += 1
@@ -323,19 +334,15 @@ class Soak:
         t = self.targets[i]
         if self.rng.random() < 0.6:
             # Capture it first, so that the bar moves while it is gone.
-            info = self.probe.info(t.hwnd)
-            c = info["client"]
-            seen = self.point_at(c["x"] + 300, c["y"] + 180)
-            self.tool.capture_with_f1(seen)
-            self.captured = seen
-            self.fresh_capture = True
-            self.counts["captures"] += 1
+            seen = self.point_at(*self.session.point_in(t.hwnd, 300, 180))
+            self.tool.hold_f1_until_captured(seen)
+            self.captured_now(seen)
         if self.rng.random() < 0.5:
-            self.probe.post(t.hwnd, h.WM_CLOSE)
-            h.wait_exit(t.proc)
+            self.probe.post(t.hwnd, driver.WM_CLOSE)
+            self.session.wait_exit(t.proc)
         else:
-            t.stop()
-        h.poll(lambda: not self.probe.exists(t.hwnd), what="the target's window gone")
+            t.close()
+        driver.poll(lambda: not self.probe.exists(t.hwnd), what="the target's window gone")
         self.targets[i] = None
         self.counts["closed"] += 1
         for _ in range(2):
@@ -352,11 +359,10 @@ class Soak:
         m = procsample.memory(self.unix_pid)
         if m is None:
             raise SoakFailure("the tool process is gone")
-        r = self.helper.call("res", self.win_pid)
-        w = self.helper.call("thread-windows", self.tool.hwnd)
+        r = self.probe.call("res", self.tool.pid)
         s = dict(m)
         s.update({"user": r.get("user"), "gdi": r.get("gdi"), "handles": r.get("handles"),
-                  "windows": w["top"] + w["children"], "t": round(time.monotonic() - self.t0, 1),
+                  "windows": self.tool.windows(), "t": round(time.monotonic() - self.t0, 1),
                   "inputs": self.counts["inputs"]})
         if self.server_pid:
             sm = procsample.memory(self.server_pid)
@@ -377,16 +383,16 @@ class Soak:
                 result[metric] = {"reported": False}
                 continue
             reported = any(v for v in e + l)
-            g = rel.median(l) - rel.median(e)
-            result[metric] = {"early": rel.median(e), "late": rel.median(l), "growth": g,
+            g = median(l) - median(e)
+            result[metric] = {"early": median(e), "late": median(l), "growth": g,
                               "allowance": allowance, "reported": reported,
                               "ok": (not reported) or g <= allowance}
         if any(x.get("server_rss") for x in self.samples):
             e = [x["server_rss"] for x in early if x.get("server_rss")]
             l = [x["server_rss"] for x in late if x.get("server_rss")]
             if e and l:
-                result["server_rss"] = {"early": rel.median(e), "late": rel.median(l),
-                                        "growth": rel.median(l) - rel.median(e), "informational": True}
+                result["server_rss"] = {"early": median(e), "late": median(l),
+                                        "growth": median(l) - median(e), "informational": True}
         return result
 
     # --- the run ------------------------------------------------------------------
@@ -442,31 +448,37 @@ def main():
     args = parser.parse_args()
     seconds = args.seconds if args.seconds is not None else 60.0 * (args.minutes if args.minutes else 10)
 
-    if os.environ.get("KAVRELO_XVFB") != "1":
-        # By hand: a private Xvfb, the same way CTest runs it.
-        env = dict(os.environ, KAVRELO_XVFB="1")
-        cmd = [os.path.join(rel.REPO, "scripts", "with-display"), sys.executable, os.path.abspath(__file__)]
-        return subprocess.call(cmd + sys.argv[1:], env=env)
+    # Ctrl+C, SIGTERM and SIGHUP end the run the same way: the session ends
+    # everything it started on the way out.  Signals that come while it does
+    # so are ignored, so that the clean-up runs to its end.
+    def interrupted(signum, frame):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_IGN)
+        raise KeyboardInterrupt("signal %d" % signum)
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, interrupted)
 
-    rel.defaults()
+    prefix = os.environ.get("KAVRELO_WINEPREFIX") or os.path.join(
+        driver.REPO, "build", "wineprefix-soak-" + driver.arch())
+    os.environ.setdefault("KAVRELO_E2E_OUT", os.path.join(driver.REPO, "build", "soak-output"))
     seed = args.seed if args.seed is not None else int(time.time()) % 100000
     soak = Soak(seconds, seed)
-    ok, error = False, None
+    ok, error, stopped = False, None, False
     try:
-        soak.start()
-        soak.run()
+        with driver.Session(prefix=prefix) as session:
+            soak.start(session)
+            soak.run()
         ok = True
-    except AssertionError as e:  # SoakFailure and the harness's Timeout
+    except AssertionError as e:  # SoakFailure and the driver's Timeout
         error = str(e)
-    finally:
-        summary = soak.summary(ok, error)
-        h.kill_all()
-        h.shutdown_wine()
+    except KeyboardInterrupt as e:
+        error, stopped = "interrupted (%s)" % e, True
+    summary = soak.summary(ok, error)
     failed_growth = [m for m, g in summary["growth"].items() if g.get("ok") is False]
     if failed_growth:
         summary["ok"] = False
         summary["error"] = (summary["error"] or "") + " growth beyond the allowance: %s" % failed_growth
-    with open(os.path.join(h.out_dir(), "soak-summary.json"), "w") as f:
+    with open(os.path.join(driver.out_dir(), "soak-summary.json"), "w") as f:
         json.dump({"summary": summary, "samples": soak.samples}, f, indent=1)
 
     c = summary["counts"]
@@ -488,6 +500,8 @@ def main():
             print("    %-10s %s -> %s (growth %+g, allowed %d) %s" % (
                 metric, g["early"], g["late"], g["growth"], g["allowance"], "ok" if g["ok"] else "GROWN"))
     sys.stdout.flush()
+    if stopped:
+        return 130
     return 0 if summary["ok"] else 1
 
 
