@@ -637,8 +637,7 @@ class Bar:
 
     def drag(self, to_x, steps=5, while_held=None):
         """Drags the thumb to x in steps, as a hand would; while_held (when
-        given) runs with the button still down.  Returns the trackPos seen
-        before the release."""
+        given) runs with the button still down, before the release."""
         sx, y = self.point("thumb")
         inp = self.tool.input
         inp.move(sx, y)
