@@ -24,31 +24,24 @@ namespace kavrelo {
 
 class Form;
 
-// Owns a GDI font.
-class Font {
+// Owns a handle and releases it with Release when it goes.
+template <typename Handle, auto Release>
+class Owned {
 public:
-    explicit Font(HFONT font) noexcept : font_(font) {}
-    ~Font() { if (font_ != nullptr) DeleteObject(font_); }
-    Font(const Font&) = delete;
-    Font& operator=(const Font&) = delete;
-    HFONT get() const noexcept { return font_; }
+    explicit Owned(Handle handle) noexcept : handle_(handle) {}
+    ~Owned() { if (handle_ != nullptr) Release(handle_); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Handle get() const noexcept { return handle_; }
 
 private:
-    HFONT font_;
+    Handle handle_;
 };
 
-// Owns an icon that is not shared (loaded without LR_SHARED).
-class Icon {
-public:
-    explicit Icon(HICON icon) noexcept : icon_(icon) {}
-    ~Icon() { if (icon_ != nullptr) DestroyIcon(icon_); }
-    Icon(const Icon&) = delete;
-    Icon& operator=(const Icon&) = delete;
-    HICON get() const noexcept { return icon_; }
-
-private:
-    HICON icon_;
-};
+// A GDI font.
+using Font = Owned<HFONT, &DeleteObject>;
+// An icon that is not shared (loaded without LR_SHARED).
+using Icon = Owned<HICON, &DestroyIcon>;
 
 // A memory device context with the form's font selected, in which labels
 // measure their texts: no window DC to get and release on every change.
