@@ -6,8 +6,8 @@ pixels, the pointer and the keyboard focus.  Built on python-xlib
 
 A window may go away between being listed and being read: every reading of
 one that is gone gives None (or leaves it out of a list) instead of failing.
-Input (pointer moves, keys, clicks) is not sent from here but with xdotool,
-through the X server as a person's input comes.
+Input (pointer moves, keys, clicks) is not sent from here: the driver
+(driver.py) sends it through XTEST, as an input device's comes.
 """
 
 import Xlib.display
