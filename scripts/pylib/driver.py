@@ -615,21 +615,25 @@ class Bar:
              "trough_right": (thumb["right"] + r["right"] - arrow) // 2}[part]
         return x, y
 
+    @staticmethod
+    def _track(g):
+        """Where the thumb's middle lies at the minimum, and how far it
+        travels to the maximum."""
+        r, arrow, thumb = g["rect"], g["arrow"], g["thumb"]
+        width = thumb["right"] - thumb["left"]
+        return r["left"] + arrow + width // 2, r["width"] - 2 * arrow - width
+
     def thumb_x(self, value, g=None):
         """Where the thumb's middle lies when the bar is at value."""
         g = g or self.geometry()
-        r, arrow, thumb = g["rect"], g["arrow"], g["thumb"]
-        width = thumb["right"] - thumb["left"]
-        track = r["width"] - 2 * arrow - width
-        return r["left"] + arrow + width // 2 + round((value - g["min"]) * track / (g["max"] - g["min"]))
+        start, track = self._track(g)
+        return start + round((value - g["min"]) * track / (g["max"] - g["min"]))
 
     def value_at(self, x, g=None):
         """The value whose thumb lies at x: thumb_x's inverse, within range."""
         g = g or self.geometry()
-        r, arrow, thumb = g["rect"], g["arrow"], g["thumb"]
-        width = thumb["right"] - thumb["left"]
-        track = r["width"] - 2 * arrow - width
-        value = g["min"] + round((x - (r["left"] + arrow + width // 2)) * (g["max"] - g["min"]) / track)
+        start, track = self._track(g)
+        value = g["min"] + round((x - start) * (g["max"] - g["min"]) / track)
         return max(g["min"], min(g["max"], value))
 
     def click(self, part, count=1):

@@ -35,7 +35,8 @@ def middle(probe, hwnd):
 
 def target_point(w):
     """An empty point of target.exe's client area."""
-    return d.client_point(w.probe.info(w.target.hwnd), w.probe.info(w.target.hwnd)["client"]["width"] // 2, 150)
+    info = w.probe.info(w.target.hwnd)
+    return d.client_point(info, info["client"]["width"] // 2, 150)
 
 
 def child_point(w, ctrl_id):
