@@ -2,6 +2,7 @@
 // the two event handlers.
 #pragma once
 
+#include "form_font.h"
 #include "forms.h"
 #include "window_system.h"
 
@@ -9,8 +10,11 @@ namespace kavrelo {
 
 class Form1 {
 public:
-    Form1(HINSTANCE instance, WindowSystem& windowSystem);
+    // Lays the window out at the given DPI: the one the system tells the
+    // program, unless a test asks for another.
+    Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi = ScreenDpi());
     int run(int showCommand) { return form_.run(showCommand); }
+    Form& form() noexcept { return form_; }
 
 private:
     static void OnTimer1Tick(void* self);
@@ -32,5 +36,15 @@ private:
     Form1Controls controls_;
     WindowSystem& windowSystem_;
 };
+
+}  // namespace kavrelo
+
+namespace kavrelo {
+
+// The program: declares the process DPI-aware, builds the tool window and
+// runs it until it is closed; returns the exit code. An error that stops the
+// window from being built is reported, and ends the program with
+// kExitUntrappedError.
+int RunKavrelo(HINSTANCE instance, WindowSystem& windowSystem, int showCommand) noexcept;
 
 }  // namespace kavrelo

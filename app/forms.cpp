@@ -9,14 +9,6 @@ namespace {
 const wchar_t kFormClass[] = L"KavreloForm";
 const UINT_PTR kTimerId = 1;
 
-// The text box's window class. A test build (Kavrelo-brokencreate) names one
-// that does not exist, so that the text box cannot be created once the form's
-// window and the controls before it exist.
-#ifdef KAVRELO_MISSING_EDIT_CLASS
-const wchar_t kEditClass[] = L"KavreloNoSuchEditClass";
-#else
-const wchar_t kEditClass[] = L"Edit";
-#endif
 
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
@@ -94,7 +86,7 @@ void Label::fit() {
 // ---- TextBox ----
 
 TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
-    hwnd_ = form.createControl(id, kEditClass, W(text),
+    hwnd_ = form.createControl(id, L"Edit", W(text),
                                ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_TABSTOP,
                                WS_EX_CLIENTEDGE, placed, u"文本框");
     SendMessageW(hwnd_, EM_SETLIMITTEXT, 0, 0);  // no limit beyond the control's own
@@ -195,23 +187,42 @@ void Form::startTimer(UINT intervalMs) {
 
 int Form::run(int showCommand) {
     if (hwnd_ == nullptr) return exitCode_;
-    ShowWindow(hwnd_, showCommand);
-    UpdateWindow(hwnd_);
+    show(showCommand);
     MSG msg{};
     looping_ = true;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        // Escape has no function here. A multi-line edit box in a window with
-        // dialog keyboard handling would take it as a request to close the
-        // window; only the close box, Alt+F4 and the system menu close it.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) continue;
-        // Dialog-style keyboard handling: Tab and Shift+Tab move between the
-        // tab stops.
-        if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
     looping_ = false;
     return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : exitCode_;
+}
+
+void Form::show(int showCommand) {
+    if (hwnd_ == nullptr) return;
+    const bool minimized = showCommand == SW_SHOWMINIMIZED || showCommand == SW_MINIMIZE ||
+                           showCommand == SW_SHOWMINNOACTIVE || showCommand == SW_FORCEMINIMIZE;
+    ShowWindow(hwnd_, minimized ? showCommand : SW_SHOWNORMAL);
+    // Windows applies the show command of the program's STARTUPINFO (a
+    // shortcut's "Run: Maximized") to the first ShowWindow call whatever that
+    // call passes: a window that came up maximized all the same goes back to
+    // its own size at once.
+    if (IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+    UpdateWindow(hwnd_);
+}
+
+void Form::dispatch(MSG& msg) {
+    // Escape has no function here. A multi-line edit box in a window with
+    // dialog keyboard handling would take it as a request to close the
+    // window; only the close box, Alt+F4 and the system menu close it.
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) return;
+    // The wheel moves the bar wherever the system sends it in this window:
+    // to the control with the focus or to the one under the pointer,
+    // depending on the Windows version and its settings. The text box would
+    // otherwise take it to scroll a text that has nothing to scroll.
+    if (msg.message == WM_MOUSEWHEEL && hwnd_ != nullptr && IsChild(hwnd_, msg.hwnd)) msg.hwnd = hwnd_;
+    // Dialog-style keyboard handling: Tab and Shift+Tab move between the
+    // tab stops.
+    if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
@@ -234,10 +245,11 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_HSCROLL:
             // lParam names the scroll bar control; any other window (a sender
             // may name any) is not the form's bar.
-            if (scrollBar_ && reinterpret_cast<HWND>(lp) == scrollBar_->hwnd() && !inEvent_ &&
-                scrollBar_->scrolled(LOWORD(wp), HIWORD(wp))) {
-                raise(scrollBar_->Change);
-            }
+            if (scrollBar_ && reinterpret_cast<HWND>(lp) == scrollBar_->hwnd()) scrollBy(LOWORD(wp), HIWORD(wp));
+            return 0;
+
+        case WM_MOUSEWHEEL:
+            wheel(GET_WHEEL_DELTA_WPARAM(wp));
             return 0;
 
         case WM_ACTIVATE:
@@ -303,6 +315,22 @@ void Form::moveFocus(HWND control) {
         SendMessageW(control, EM_SETSEL, 0, -1);
     }
     SetFocus(control);
+}
+
+void Form::scrollBy(int code, int position) {
+    if (scrollBar_ && !inEvent_ && scrollBar_->scrolled(code, position)) raise(scrollBar_->Change);
+}
+
+void Form::wheel(int delta) {
+    // Each notch (WHEEL_DELTA) is one step of the bar, as an arrow click, with
+    // its own change; a high-resolution wheel's partial notches add up. As on
+    // Windows' own sliders, up is left: rolled away from the user, the wheel
+    // takes the value down.
+    if (!scrollBar_) return;
+    if ((wheelDelta_ < 0) != (delta < 0)) wheelDelta_ = 0;  // turned the other way
+    wheelDelta_ += delta;
+    for (; wheelDelta_ >= WHEEL_DELTA; wheelDelta_ -= WHEEL_DELTA) scrollBy(SB_LINELEFT, 0);
+    for (; wheelDelta_ <= -WHEEL_DELTA; wheelDelta_ += WHEEL_DELTA) scrollBy(SB_LINERIGHT, 0);
 }
 
 void Form::raise(const Event& handler) {

@@ -127,6 +127,17 @@ public:
     // already gone.
     int run(int showCommand);
 
+    // Shows the window at its own size: the show command a program is started
+    // with may ask for it maximized, which a window without a maximize box
+    // could never undo. A minimized start stays minimized (its task bar
+    // button brings it back).
+    void show(int showCommand);
+
+    // One message of the loop: the form's keyboard handling (Tab and
+    // Shift+Tab between the tab stops, Escape ignored, the mouse wheel to the
+    // bar), then the window procedure.
+    void dispatch(MSG& msg);
+
 private:
     // Lets no exception out: one that escaped would have to unwind through
     // user32's frames, which the i686 build cannot do. noexcept states it, and
@@ -136,6 +147,8 @@ private:
     void raise(const Event& handler);
     void reportUntrapped(const ErrorReport& error);
     void moveFocus(HWND control);
+    void scrollBy(int code, int position);
+    void wheel(int delta);
 
     HINSTANCE instance_;
     Font font_;
@@ -144,6 +157,7 @@ private:
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
     std::optional<HScrollBar> scrollBar_;
+    int wheelDelta_ = 0;  // of the notches not yet turned into steps
     bool inEvent_ = false;
     bool looping_ = false;  // run() is in its message loop
     int exitCode_ = 0;

@@ -25,6 +25,13 @@ using SetLayeredWindowAttributesFn = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
 
 static_assert(sizeof(Point) == sizeof(POINT), "Point must match POINT");
 
+// DPI_AWARENESS_CONTEXT and its per-monitor values (Windows 10 1703 and
+// 1607), which the XP-level headers do not declare.
+using DpiContext = HANDLE;
+using SetThreadDpiAwarenessContextFn = DpiContext(WINAPI*)(DpiContext);
+const DpiContext kPerMonitorAwareV2 = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-4));
+const DpiContext kPerMonitorAware = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-3));
+
 }  // namespace
 
 Library::~Library() {
@@ -64,16 +71,53 @@ User32WindowSystem::User32WindowSystem(const User32Entries& entries) noexcept
       setWindowLongA_(user32_, entries.setWindowLongA),
       setLayeredWindowAttributes_(user32_, entries.setLayeredWindowAttributes) {}
 
+// A program that is not per-monitor DPI-aware gets pointer positions and
+// hands WindowFromPoint points that Windows scales for monitors at another
+// scaling, so the window picked is only as exact as that scaling. From
+// Windows 10 1607 on, the two calls run in a per-monitor-aware thread
+// context, in the screen's own pixels, and the thread's previous context is
+// restored after each; where the entry does not exist they run as they are.
+// (Wine scales nothing: under Wine both ways give the same.)
+class User32WindowSystem::ScreenPixels {
+public:
+    explicit ScreenPixels(User32WindowSystem& ws) noexcept {
+        if (!ws.dpiContextLookedUp_) {
+            ws.dpiContextLookedUp_ = true;
+            if (HMODULE user32 = GetModuleHandleW(L"user32")) {
+                ws.setThreadDpiAwarenessContext_ = GetProcAddress(user32, "SetThreadDpiAwarenessContext");
+            }
+        }
+        set_ = reinterpret_cast<SetThreadDpiAwarenessContextFn>(
+            reinterpret_cast<void*>(ws.setThreadDpiAwarenessContext_));
+        if (set_ == nullptr) return;
+        previous_ = set_(kPerMonitorAwareV2);
+        if (previous_ == nullptr) previous_ = set_(kPerMonitorAware);
+    }
+    ~ScreenPixels() {
+        if (previous_ != nullptr) set_(previous_);
+    }
+    ScreenPixels(const ScreenPixels&) = delete;
+    ScreenPixels& operator=(const ScreenPixels&) = delete;
+
+private:
+    SetThreadDpiAwarenessContextFn set_ = nullptr;
+    DpiContext previous_ = nullptr;
+};
+
 std::int32_t User32WindowSystem::GetCursorPos(Point* point) {
+    const auto fn = getCursorPos_.as<GetCursorPosFn>();
+    ScreenPixels screenPixels(*this);
     POINT p{point->x, point->y};
-    const BOOL ok = getCursorPos_.as<GetCursorPosFn>()(&p);
+    const BOOL ok = fn(&p);
     point->x = p.x;
     point->y = p.y;
     return ok;
 }
 
 Handle User32WindowSystem::WindowFromPoint(std::int32_t x, std::int32_t y) {
-    return FromHwnd(windowFromPoint_.as<WindowFromPointFn>()(POINT{x, y}));
+    const auto fn = windowFromPoint_.as<WindowFromPointFn>();
+    ScreenPixels screenPixels(*this);
+    return FromHwnd(fn(POINT{x, y}));
 }
 
 std::int16_t User32WindowSystem::GetKeyState(std::int32_t virtualKey) {

@@ -68,7 +68,12 @@ public:
                                             std::uint8_t alpha, std::uint32_t flags) override;
 
 private:
+    // Runs GetCursorPos and WindowFromPoint in the screen's own pixels.
+    class ScreenPixels;
+
     Library user32_{L"user32"};
+    FARPROC setThreadDpiAwarenessContext_ = nullptr;  // where Windows has it
+    bool dpiContextLookedUp_ = false;
     Entry getCursorPos_;
     Entry windowFromPoint_;
     Entry getKeyState_;

@@ -1,0 +1,193 @@
+// What the tests that run with real windows under Windows or Wine share: a
+// fault ends the program at once, the message pump, a fake window system, an
+// import of this executable replaced for a while, and the error box read and
+// dismissed from another thread.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "forms.h"
+#include "window_system.h"
+
+namespace kavrelo::test {
+
+// Pumps this thread's messages through the form's loop (or plainly) until
+// done() holds or ms milliseconds have passed; returns done().
+inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000, Form* form = nullptr) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg{};
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            if (form != nullptr) {
+                form->dispatch(msg);
+            } else {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        if (done()) return true;
+        if (GetTickCount() - start >= ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+inline void Pump(DWORD ms, Form* form = nullptr) { PumpUntil([] { return false; }, ms, form); }
+
+// Takes a pending WM_QUIT out of this thread's queue; its exit code, or -1.
+inline int TakeQuit() {
+    MSG msg{};
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) ? static_cast<int>(msg.wParam) : -1;
+}
+
+inline std::wstring TextOf(HWND window) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(window, buffer, 1024);
+    return buffer;
+}
+
+inline HWND ToHwnd(Handle h) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(h)); }
+inline Handle FromHwnd(HWND h) { return static_cast<Handle>(reinterpret_cast<INT_PTR>(h)); }
+
+// A window system whose pointer rests on `under` and whose F1 is `f1Down`;
+// it records the calls that change a window.
+struct FakeWindowSystem final : WindowSystem {
+    Handle under = 0;
+    bool f1Down = false;
+    int ticks = 0;
+    std::function<void()> onTick;  // called at each tick's first operation
+    struct Call { Handle window; std::int32_t value; };
+    std::vector<Call> styles, alphas;
+
+    std::int32_t GetCursorPos(Point* p) override {
+        ++ticks;
+        if (onTick) onTick();
+        *p = Point{1, 2};
+        return 1;
+    }
+    Handle WindowFromPoint(std::int32_t, std::int32_t) override { return under; }
+    std::int16_t GetKeyState(std::int32_t) override { return f1Down ? -127 : 1; }
+    std::int32_t GetWindowLongA(Handle, std::int32_t) override { return 0; }
+    std::int32_t SetWindowLongA(Handle h, std::int32_t, std::int32_t v) override {
+        styles.push_back({h, v});
+        return 0;
+    }
+    std::int32_t SetLayeredWindowAttributes(Handle h, std::uint32_t, std::uint8_t a, std::uint32_t) override {
+        alphas.push_back({h, a});
+        return 1;
+    }
+};
+
+// Replaces, for its lifetime, the address this executable calls for one
+// entry it imports by name (its import address table slot).
+class ImportPatch {
+public:
+    ImportPatch(const char* dll, const char* entry, void* replacement) {
+        auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+             dir.VirtualAddress != 0 && imp->Name != 0; ++imp) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
+            auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(
+                base + (imp->OriginalFirstThunk != 0 ? imp->OriginalFirstThunk : imp->FirstThunk));
+            auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+            for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+                if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                    std::strcmp(reinterpret_cast<const char*>(
+                                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
+                                entry) != 0) {
+                    continue;
+                }
+                slot_ = reinterpret_cast<void**>(&slot->u1.Function);
+                original_ = *slot_;
+                write(replacement);
+                return;
+            }
+        }
+    }
+    ~ImportPatch() {
+        if (slot_ != nullptr) write(original_);
+    }
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+    bool applied() const { return slot_ != nullptr; }
+    template <typename Fn>
+    Fn original() const { return reinterpret_cast<Fn>(original_); }
+
+private:
+    void write(void* value) {
+        DWORD protection = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+    void** slot_ = nullptr;
+    void* original_ = nullptr;
+};
+
+// Watches, from another thread, for the error box ("Kavrelo", a dialog of
+// this thread), reads it, and dismisses it with OK once it has stayed up for
+// `hold` milliseconds.
+class ErrorBoxWatcher {
+public:
+    explicit ErrorBoxWatcher(DWORD hold) : thread_(GetCurrentThreadId()), worker_([this, hold] { watch(hold); }) {}
+    ~ErrorBoxWatcher() { finish(); }
+    ErrorBoxWatcher(const ErrorBoxWatcher&) = delete;
+    ErrorBoxWatcher& operator=(const ErrorBoxWatcher&) = delete;
+
+    void finish() {
+        done_ = true;
+        if (worker_.joinable()) worker_.join();
+    }
+    int boxes = 0;          // boxes of this thread seen at once, at most
+    bool stayedUp = false;  // until dismissed
+    std::wstring ownerClass;  // empty: no owner
+    std::wstring text;
+
+private:
+    std::vector<HWND> find() const {
+        std::vector<HWND> found;
+        for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", L"Kavrelo")) != nullptr;) {
+            if (GetWindowThreadProcessId(box, nullptr) == thread_ && IsWindowVisible(box)) found.push_back(box);
+        }
+        return found;
+    }
+    void watch(DWORD hold) {
+        std::vector<HWND> found;
+        for (DWORD start = GetTickCount(); !done_ && GetTickCount() - start < 20000 && (found = find()).empty();) {
+            Sleep(20);
+        }
+        if (found.empty()) return;
+        HWND box = found.front();
+        if (HWND owner = GetWindow(box, GW_OWNER)) {
+            wchar_t cls[64] = {};
+            GetClassNameW(owner, cls, 64);
+            ownerClass = cls;
+        }
+        for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) text += TextOf(c) + L"\n";
+        bool up = true;
+        for (DWORD start = GetTickCount(); up && GetTickCount() - start < hold; Sleep(20)) {
+            const int n = static_cast<int>(find().size());
+            if (n > boxes) boxes = n;
+            up = IsWindow(box) && IsWindowVisible(box);
+        }
+        stayedUp = up;
+        if (IsWindow(box)) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+
+    DWORD thread_;
+    std::atomic<bool> done_{false};
+    std::thread worker_;
+};
+
+}  // namespace kavrelo::test
