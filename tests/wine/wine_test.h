@@ -135,6 +135,53 @@ private:
     void* original_ = nullptr;
 };
 
+// The DPI entries the program looks up by name (GetProcAddress), handed back
+// wrapped while this lives, so that a test sees each call: whether the
+// process declared itself DPI-aware and whether a window existed by then, and
+// each thread DPI context set, with what the call returned.
+class DpiCalls {
+public:
+    DpiCalls() : patch_("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&GetProcAddressHook)) {
+        getProcAddress_ = patch_.original<decltype(&GetProcAddress)>();
+        declared = 0;
+        windowBeforeDeclared = false;
+        contexts.clear();
+    }
+    bool applied() const { return patch_.applied(); }
+    struct ContextCall { INT_PTR set, returned; };
+    static inline int declared = 0;
+    static inline bool windowBeforeDeclared = false;
+    static inline std::vector<ContextCall> contexts;
+
+private:
+    static BOOL WINAPI SetProcessDPIAwareHook() {
+        ++declared;
+        windowBeforeDeclared |= FindWindowW(L"KavreloForm", nullptr) != nullptr;
+        return reinterpret_cast<BOOL(WINAPI*)()>(setProcessDPIAware_)();
+    }
+    static HANDLE WINAPI SetThreadDpiAwarenessContextHook(HANDLE context) {
+        HANDLE previous = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(setThreadDpiAwarenessContext_)(context);
+        contexts.push_back({reinterpret_cast<INT_PTR>(context), reinterpret_cast<INT_PTR>(previous)});
+        return previous;
+    }
+    static FARPROC WINAPI GetProcAddressHook(HMODULE module, LPCSTR name) {
+        const FARPROC real = getProcAddress_(module, name);
+        if (real == nullptr || IS_INTRESOURCE(name)) return real;
+        if (std::strcmp(name, "SetProcessDPIAware") == 0) {
+            setProcessDPIAware_ = real;
+            return reinterpret_cast<FARPROC>(&SetProcessDPIAwareHook);
+        }
+        if (std::strcmp(name, "SetThreadDpiAwarenessContext") == 0) {
+            setThreadDpiAwarenessContext_ = real;
+            return reinterpret_cast<FARPROC>(&SetThreadDpiAwarenessContextHook);
+        }
+        return real;
+    }
+    static inline decltype(&GetProcAddress) getProcAddress_ = nullptr;
+    static inline FARPROC setProcessDPIAware_ = nullptr, setThreadDpiAwarenessContext_ = nullptr;
+    ImportPatch patch_;
+};
+
 // Watches, from another thread, for the error box ("Kavrelo", a dialog of
 // this thread), reads it, and dismisses it with OK once it has stayed up for
 // `hold` milliseconds.

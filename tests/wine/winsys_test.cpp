@@ -88,20 +88,28 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
     EXPECT_THROW(without.SetLayeredWindowAttributes(0, 0, 0, kLwaAlpha), Error);
 }
 
-TEST(User32WindowSystem, PickingLeavesTheThreadsDpiContextAsItWas) {
-    using GetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)();
-    using EqualFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
-    HMODULE user32 = GetModuleHandleW(L"user32");
-    auto get = reinterpret_cast<GetContextFn>(reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
-    auto equal = reinterpret_cast<EqualFn>(reinterpret_cast<void*>(GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
-    if (get == nullptr || equal == nullptr) GTEST_SKIP() << "no thread DPI contexts on this system";
-    const DPI_AWARENESS_CONTEXT before = get();
+TEST(User32WindowSystem, PicksInAPerMonitorAwareContextAndRestoresTheThreadsOwn) {
+    DpiCalls dpi;
+    ASSERT_TRUE(dpi.applied());
+    if (GetProcAddress(GetModuleHandleW(L"user32"), "SetThreadDpiAwarenessContext") == nullptr) {
+        GTEST_SKIP() << "no thread DPI contexts before Windows 10 1607";
+    }
     User32WindowSystem ws;
     Point p{0, 0};
-    ws.GetCursorPos(&p);
-    EXPECT_TRUE(equal(get(), before)) << "after GetCursorPos";
-    ws.WindowFromPoint(p.x, p.y);
-    EXPECT_TRUE(equal(get(), before)) << "after WindowFromPoint";
+    for (int operation = 0; operation < 2; ++operation) {
+        DpiCalls::contexts.clear();
+        if (operation == 0) ws.GetCursorPos(&p); else ws.WindowFromPoint(p.x, p.y);
+        // Per-monitor aware v2 (-4), or v1 (-3) where v2 is refused; then the
+        // context the successful call replaced.
+        const auto& calls = DpiCalls::contexts;
+        ASSERT_GE(calls.size(), 2u) << operation;
+        EXPECT_EQ(calls[0].set, -4);
+        const size_t set = calls[0].returned != 0 ? 0 : 1;
+        if (set == 1) EXPECT_EQ(calls[1].set, -3);
+        ASSERT_EQ(calls.size(), set + 2) << operation;
+        EXPECT_NE(calls[set].returned, 0);
+        EXPECT_EQ(calls[set + 1].set, calls[set].returned) << "the thread's own context back";
+    }
 }
 
 }  // namespace
