@@ -236,7 +236,9 @@ DWORD WINAPI ReadCommands(LPVOID mainThread) {
                                reinterpret_cast<LPARAM>(new std::string(line)));
         }
     }
-    ExitProcess(0);  // stdin closed: the driver has gone
+    // stdin closed: the commands read so far run, then the program ends.
+    PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(mainThread)), WM_QUIT, 0, 0);
+    return 0;
 }
 
 }  // namespace
