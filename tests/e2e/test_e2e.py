@@ -247,6 +247,7 @@ def test_started_maximized_it_opens_at_its_own_size(w):
     """A parent's show command (STARTUPINFO; a shortcut's "Run: Maximized")
     does not stretch the window."""
     tool = Tool(w.s, "start", "/wait", "/max", "/unix", program("Kavrelo.exe"))
+    assert tool.point_at(*tool.empty_point()) == tool.hwnd  # on the screen, and ticking
     info = tool.info()
     w.s.screenshot("started-maximized")
     assert not info["zoomed"] and (info["w"], info["h"]) == w.size
