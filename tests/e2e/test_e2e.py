@@ -187,6 +187,7 @@ def test_a_hung_target_holds_the_change_until_it_answers(w, how):
         w.s.end(other.proc)
 
 
+@pytest.mark.timeout(60 + 3 * GROWTH_SECONDS)
 def test_growth(w):
     """With the pointer moving over windows and changes applied, the tool's
     windows and memory do not keep growing (KAVRELO_GROWTH_SECONDS: how long;
@@ -212,6 +213,7 @@ def test_growth(w):
 
     windows0, rss0 = run(min(GROWTH_SECONDS, 10))
     windows1, rss1 = run(GROWTH_SECONDS)
+    print("windows %d -> %d, RSS %d -> %d KiB" % (windows0, windows1, rss0, rss1))
     assert windows1 == windows0, "the tool's windows grew from %d to %d" % (windows0, windows1)
     assert rss1 - rss0 < 1024, "the tool's memory grew from %d to %d KiB" % (rss0, rss1)
 
