@@ -41,8 +41,8 @@ def client_point(w, hwnd, dy=None):
     return info["x"] + info["w"] // 2, info["y"] + (dy if dy is not None else info["h"] - 30)
 
 
-def child_point(w, hwnd, ctrl_id):
-    return w.s.center([c for c in w.probe("info", hwnd)["children"] if c["id"] == ctrl_id][0])
+def child_point(w, parent, child):
+    return w.s.center([c for c in w.probe("info", parent)["children"] if c["hwnd"] == child][0])
 
 
 def untouched(w, *hwnds):
@@ -58,8 +58,8 @@ def is_handle(text):
 def test_label2_shows_the_window_under_the_pointer(w):
     assert w.tool.point_at(*client_point(w, w.a["hwnd"])) == w.a["hwnd"]
     # A child: the child itself, not its top-level window.
-    assert w.tool.point_at(*child_point(w, w.a["hwnd"], 1)) == w.a["button"]
-    assert w.tool.point_at(*child_point(w, w.a["hwnd"], 2)) == w.a["edit"]
+    assert w.tool.point_at(*child_point(w, w.a["hwnd"], w.a["button"])) == w.a["button"]
+    assert w.tool.point_at(*child_point(w, w.a["hwnd"], w.a["edit"])) == w.a["edit"]
     # Another program: the middle of notepad is its edit child.
     seen = w.tool.point_at(*client_point(w, w.notepad, w.probe("info", w.notepad)["h"] // 2))
     assert seen != w.notepad and w.probe("info", seen)["class"].lower() == "edit"
@@ -89,9 +89,10 @@ def test_label2_follows_the_pointer_ten_times_a_second(w):
 
 def test_f1_captures_and_the_capture_stays(w):
     button = w.a["button"]
-    w.tool.point_at(*child_point(w, w.a["hwnd"], 1))
+    at = child_point(w, w.a["hwnd"], button)
+    w.tool.point_at(*at)
     stays(lambda: not is_handle(w.tool.text("Label3")), 0.5, "no target while F1 is up")
-    assert w.tool.capture(*child_point(w, w.a["hwnd"], 1)) == button
+    assert w.tool.capture(*at) == button
     # Released: Label2 follows the pointer, Label3 keeps the capture.
     w.tool.point_at(*client_point(w, w.b["hwnd"]))
     stays(lambda: w.tool.text("Label3") == str(button), 0.5, "Label3 keeps the capture")
@@ -190,8 +191,8 @@ def test_a_hung_target_holds_the_change_until_it_answers(w, how):
 @pytest.mark.timeout(60 + 3 * GROWTH_SECONDS)
 def test_growth(w):
     """With the pointer moving over windows and changes applied, the tool's
-    windows and memory do not keep growing (KAVRELO_GROWTH_SECONDS: how long;
-    a warm-up of the same length first)."""
+    windows and memory do not grow (KAVRELO_GROWTH_SECONDS: how long, after a
+    warm-up of as long, 10 s at most)."""
     tool = w.tool
     t = w.b["hwnd"]
     tool.activate()
