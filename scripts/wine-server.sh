@@ -1,7 +1,6 @@
 # Sourced by scripts/wine-run, scripts/wine-stop and scripts/wine-gui-run:
 # what marks a prefix that wine-run made, where a Wine prefix's server
-# listens, and how it is ended. (The Python side finds the server's process
-# the same way, procsample.find_wineserver, and ends it through wine-stop.)
+# listens, and how it is ended.
 
 # The file in a prefix that wine-run has made and finished; it holds WINEARCH.
 wine_prefix_mark=.kavrelo-ready-3
