@@ -1,13 +1,14 @@
 // What the tests that run with real windows under Windows or Wine share: a
 // fault ends the program at once, the message pump, a fake window system, an
-// import of this executable replaced for a while, and the error box read and
-// dismissed from another thread.
+// import of this executable replaced for a while, the DPI entries the program
+// binds seen, and the error box read and dismissed from another thread.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -19,24 +20,24 @@
 
 namespace kavrelo::test {
 
+// A fault that nothing handles ends the test program at once, rather than
+// starting Wine's debugger, which would wait for a user until the time-out.
+inline LONG WINAPI EndOnFault(EXCEPTION_POINTERS* e) {
+    std::fprintf(stderr, "unhandled exception 0x%08lx\n", static_cast<unsigned long>(e->ExceptionRecord->ExceptionCode));
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+inline const auto kEndOnFault = SetUnhandledExceptionFilter(&EndOnFault);
+
 // Pumps this thread's messages through the form's loop (or plainly) until
 // done() holds or ms milliseconds have passed; returns done().
 inline bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000, Form* form = nullptr) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg{};
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    for (const DWORD start = GetTickCount();; MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
+        for (MSG msg{}; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
             if (msg.message == WM_QUIT) continue;
-            if (form != nullptr) {
-                form->dispatch(msg);
-            } else {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
+            if (form != nullptr) form->dispatch(msg); else DispatchMessageW(&msg);
         }
         if (done()) return true;
         if (GetTickCount() - start >= ms) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
 
@@ -64,8 +65,8 @@ struct FakeWindowSystem final : WindowSystem {
     bool f1Down = false;
     int ticks = 0;
     std::function<void()> onTick;  // called at each tick's first operation
-    struct Call { Handle window; std::int32_t value; };
-    std::vector<Call> styles, alphas;
+    struct Call { Handle window; std::int32_t alpha; };
+    std::vector<Call> alphas;
 
     std::int32_t GetCursorPos(Point* p) override {
         ++ticks;
@@ -76,10 +77,7 @@ struct FakeWindowSystem final : WindowSystem {
     Handle WindowFromPoint(std::int32_t, std::int32_t) override { return under; }
     std::int16_t GetKeyState(std::int32_t) override { return f1Down ? -127 : 1; }
     std::int32_t GetWindowLongA(Handle, std::int32_t) override { return 0; }
-    std::int32_t SetWindowLongA(Handle h, std::int32_t, std::int32_t v) override {
-        styles.push_back({h, v});
-        return 0;
-    }
+    std::int32_t SetWindowLongA(Handle, std::int32_t, std::int32_t) override { return 0; }
     std::int32_t SetLayeredWindowAttributes(Handle h, std::uint32_t, std::uint8_t a, std::uint32_t) override {
         alphas.push_back({h, a});
         return 1;
@@ -87,33 +85,21 @@ struct FakeWindowSystem final : WindowSystem {
 };
 
 // Replaces, for its lifetime, the address this executable calls for one
-// entry it imports by name (its import address table slot).
+// entry it imports (its slot in the import address table).
 class ImportPatch {
 public:
-    ImportPatch(const char* dll, const char* entry, void* replacement) {
+    ImportPatch(const char* dll, const char* entry, void* replacement)
+        : original_(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(dll), entry))) {
         auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
         const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
             base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-             dir.VirtualAddress != 0 && imp->Name != 0; ++imp) {
-            if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
-            auto* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(
-                base + (imp->OriginalFirstThunk != 0 ? imp->OriginalFirstThunk : imp->FirstThunk));
-            auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-            for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-                if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                    std::strcmp(reinterpret_cast<const char*>(
-                                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
-                                entry) != 0) {
-                    continue;
-                }
-                slot_ = reinterpret_cast<void**>(&slot->u1.Function);
-                original_ = *slot_;
-                write(replacement);
-                return;
+        const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); imp->Name != 0; ++imp) {
+            for (auto** slot = reinterpret_cast<void**>(base + imp->FirstThunk); *slot != nullptr; ++slot) {
+                if (*slot == original_ && original_ != nullptr) slot_ = slot;
             }
         }
+        if (slot_ != nullptr) write(replacement);
     }
     ~ImportPatch() {
         if (slot_ != nullptr) write(original_);
@@ -131,8 +117,8 @@ private:
         *slot_ = value;
         VirtualProtect(slot_, sizeof *slot_, protection, &protection);
     }
+    void* original_;
     void** slot_ = nullptr;
-    void* original_ = nullptr;
 };
 
 // The DPI entries the program looks up by name (GetProcAddress), handed back
