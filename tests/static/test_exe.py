@@ -1,14 +1,17 @@
 """Kavrelo.exe read without running it (pefile): its format, size, imports,
-resources and version block; and built again in another folder, the same
-bytes. The build passes the executable and how it was configured in
+resources and version block; built again in another folder, the same bytes;
+and the release archive that scripts/dist makes of it. The build passes the executable and how it was configured in
 KAVRELO_EXE, KAVRELO_ARCH, KAVRELO_TOOLCHAIN, KAVRELO_BUILD_TYPE and
 CMAKE_GENERATOR."""
 
+import importlib.machinery
 import os
 import shutil
 import struct
 import subprocess
 import sys
+import types
+import zipfile
 from pathlib import Path
 
 import pefile
@@ -152,3 +155,23 @@ def test_reproducible(pe, tmp_path):
         for encoding in ("utf-8", "utf-16-le"):
             assert str(folder).encode(encoding) not in data, "a build path in %s" % EXE
     assert (build / "bin" / EXE.name).read_bytes() == data
+
+
+def test_release_archive(tmp_path):
+    dist = types.ModuleType("dist")
+    dist.__file__ = str(ROOT / "scripts" / "dist")
+    importlib.machinery.SourceFileLoader("dist", dist.__file__).exec_module(dist)
+    readme = (ROOT / "docs" / "release-readme.txt").read_text(encoding="utf-8")
+    epoch = 981173106  # 2001-02-03 04:05:06 UTC
+    archive = dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "a")
+    # Made again in another folder (a second later): the same bytes.
+    assert dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "b").read_bytes() == \
+        archive.read_bytes()
+    with zipfile.ZipFile(archive) as z:
+        assert [(i.filename, i.date_time, i.create_system, i.external_attr) for i in z.infolist()] == \
+            [(name, (2001, 2, 3, 4, 5, 6), 0, 0x20) for name in ("Kavrelo.exe", "README.txt")]
+        text = z.read("README.txt")
+        z.extractall(tmp_path / "a")
+    assert text.startswith("\ufeffKavrelo 1.0\r\n".encode()) and b"\n" not in text.replace(b"\r\n", b"")
+    subprocess.run(["sha256sum", "--check", "--quiet", "SHA256SUMS"], cwd=tmp_path / "a", check=True)
+    assert archive.name == "Kavrelo-1.0-win32.zip"
