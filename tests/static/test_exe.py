@@ -1,8 +1,8 @@
 """Kavrelo.exe read without running it (pefile): its format, size, imports,
 resources and version block; built again in another folder, the same bytes;
-and the release archive that scripts/dist makes of it. The build passes the executable and how it was configured in
-KAVRELO_EXE, KAVRELO_ARCH, KAVRELO_TOOLCHAIN, KAVRELO_BUILD_TYPE and
-CMAKE_GENERATOR."""
+and the release archive that scripts/dist makes of it. CTest passes the
+executable and how it was built: KAVRELO_EXE, KAVRELO_ARCH (i686 or x86_64),
+KAVRELO_TOOLCHAIN, KAVRELO_BUILD_TYPE and CMAKE_GENERATOR."""
 
 import importlib.machinery
 import os
@@ -18,6 +18,7 @@ import pefile
 import pytest
 
 EXE = Path(os.environ["KAVRELO_EXE"])
+ARCH = os.environ["KAVRELO_ARCH"]
 ROOT = Path(__file__).resolve().parents[2]
 ICO = ROOT / "res" / "icons" / "kavrelo.ico"
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -62,7 +63,7 @@ def resources(pe):
 
 
 def test_format_and_size(pe):
-    machine, magic = {"i686": (0x14C, 0x10B), "x86_64": (0x8664, 0x20B)}[os.environ["KAVRELO_ARCH"]]
+    machine, magic = {"i686": (0x14C, 0x10B), "x86_64": (0x8664, 0x20B)}[ARCH]
     assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic) == (machine, magic)  # PE32, PE32+
     assert pe.OPTIONAL_HEADER.Subsystem == 2  # Windows GUI: no console opens with it
     assert EXE.stat().st_size <= 100 * 1024
@@ -78,13 +79,11 @@ def test_imports(pe):
     assert set().union(*found.values()) & BOUND_BY_NAME == set()
     assert found["kernel32.dll"] & VISTA_KERNEL32 == set()
     # MinGW-w64 links the secure CRT (wcscpy_s) and the _l functions as msvcrt
-    # imports whatever the target; XP's msvcrt.dll has none of them.
-    xp = set()
-    for line in (Path(__file__).parent / "msvcrt-winxp.txt").read_text().splitlines():
-        name, _, arch = line.partition(" ")
-        if line and not line.startswith("#") and arch in ("", {"i686": "i386"}.get(
-                os.environ["KAVRELO_ARCH"], "x86_64")):
-            xp.add(name)
+    # imports whatever the target; XP's msvcrt.dll has none of them. The list:
+    # a name a line, with "i386" or "x86_64" after it where only one has it.
+    lines = (Path(__file__).parent / "msvcrt-winxp.txt").read_text().splitlines()
+    xp = {name for name, _, only in (line.partition(" ") for line in lines if not line.startswith("#"))
+          if only in ("", {"i686": "i386"}.get(ARCH, ARCH))}
     assert found["msvcrt.dll"] - xp == set()
 
 
@@ -164,7 +163,7 @@ def test_release_archive(tmp_path):
     readme = (ROOT / "docs" / "release-readme.txt").read_text(encoding="utf-8")
     epoch = 981173106  # 2001-02-03 04:05:06 UTC
     archive = dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "a")
-    # Made again in another folder (a second later): the same bytes.
+    # Made again, in another folder: the same bytes.
     assert dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "b").read_bytes() == \
         archive.read_bytes()
     with zipfile.ZipFile(archive) as z:
