@@ -1,38 +1,32 @@
 # Kavrelo: the two commands of the README, and a few more.
 #   make run    install what is missing, build, start Kavrelo under Wine
 #               (a headless demonstration under Xvfb when there is no display)
-#   make test   install what is missing, build every preset, run every test
-#               (the end-to-end tests under one Windows version)
-#   make test-matrix  the end-to-end tests under every Windows version
+#   make test   install what is missing, build what this machine needs, run
+#               every test (scripts/test)
 # Every target that starts Wine ends the servers of the project's prefixes
 # when it is done, fails or is interrupted (scripts/wine-stop).
 # Windows programs run as the i686 build under 32-bit Wine where this machine
 # can run 32-bit code, otherwise as the x86_64 build under wine64
 # (scripts/wine-arch; KAVRELO_WINE_ARCH=i686 or x86_64 forces either).
-.PHONY: run test test-matrix setup native windows mingw32 mingw64 demo fuzz soak bench clean
+.PHONY: run test setup native windows mingw32 mingw64 demo fuzz soak bench dist clean
 
 setup:
 	@bash scripts/setup.sh
 
 native: setup
-	cmake --preset native
+	cmake --preset native >/dev/null
 	cmake --build --preset native
 
-# The i686 Kavrelo.exe, and the build whose programs run on this machine.
+# The i686 Kavrelo.exe (mingw32, the program users get) always, and the
+# presets whose programs run on this machine: mingw32-gtest, or mingw64 and
+# mingw64-gtest where 32-bit code cannot run.
 windows: setup
-	@bash scripts/build-windows
+	@set -e; p=$$(bash scripts/wine-arch --preset); \
+	for q in mingw32 $$([ $$p = mingw32 ] || echo $$p) $$p-gtest; do \
+	  cmake --preset $$q >/dev/null; cmake --build --preset $$q; done
 
-mingw32: setup
-	cmake --preset mingw32
-	cmake --build --preset mingw32
-	cmake --preset mingw32-gtest
-	cmake --build --preset mingw32-gtest
-
-mingw64: setup
-	cmake --preset mingw64
-	cmake --build --preset mingw64
-	cmake --preset mingw64-gtest
-	cmake --build --preset mingw64-gtest
+mingw32 mingw64: setup
+	@set -e; for q in $@ $@-gtest; do cmake --preset $$q >/dev/null; cmake --build --preset $$q; done
 
 run: windows
 	@bash scripts/wine-stop --after bash scripts/run-kavrelo
@@ -42,9 +36,6 @@ demo: windows
 
 test:
 	@bash scripts/test
-
-test-matrix:
-	@bash scripts/test --matrix
 
 # libFuzzer on the handle-text conversion (5 million inputs by default;
 # FUZZ=SECONDS or FUZZ=-runs=N to change).
@@ -64,9 +55,8 @@ SOAK_MINUTES ?= 10
 soak: windows
 	/usr/bin/python3 tests/reliability/soak.py --minutes $(SOAK_MINUTES)
 
-# The release (README, "Release"): build/dist/Kavrelo-<version>-win32.zip and
-# SHA256SUMS, built twice in two folders to prove that they are reproducible.
-.PHONY: dist
+# The release of the current commit (README, "Release"):
+# build/dist/Kavrelo-<version>-win32.zip and build/dist/SHA256SUMS.
 dist: setup
 	/usr/bin/python3 scripts/dist
 

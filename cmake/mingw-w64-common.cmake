@@ -11,7 +11,6 @@ set(_prefix ${_arch}-w64-mingw32)
 find_program(CMAKE_C_COMPILER NAMES ${_prefix}-gcc-${_threads} ${_prefix}-gcc REQUIRED)
 find_program(CMAKE_CXX_COMPILER NAMES ${_prefix}-g++-${_threads} ${_prefix}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${_prefix}-windres REQUIRED)
-find_program(KAVRELO_OBJDUMP NAMES ${_prefix}-objdump)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
