@@ -124,6 +124,8 @@ struct Alpha {
     std::uint8_t alpha;
 };
 
+void PrintTo(Alpha a, std::ostream* os) { *os << a.value << " -> " << int{a.alpha}; }
+
 class ChangeValue : public Change, public ::testing::WithParamInterface<Alpha> {};
 
 // The layered bit is OR'ed into the style on every change, also at 0; the

@@ -15,6 +15,8 @@ struct Conversion {
     std::optional<ErrorCode> error;
 };
 
+void PrintTo(const Conversion& c, std::ostream* os) { *os << ::testing::PrintToString(std::u16string(c.text)); }
+
 Conversion Ok(std::u16string_view text, std::int32_t value) { return {text, value, std::nullopt}; }
 Conversion Mismatch(std::u16string_view text) { return {text, 0, ErrorCode::TypeMismatch}; }
 Conversion Overflow(std::u16string_view text) { return {text, 0, ErrorCode::Overflow}; }
