@@ -5,6 +5,9 @@
 #include "handle_text.h"
 
 namespace kavrelo {
+
+void PrintTo(const Text& t, std::ostream* os) { *os << ::testing::PrintToString(std::u16string(t.view())); }
+
 namespace {
 
 using testing::Call;

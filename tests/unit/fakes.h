@@ -3,8 +3,6 @@
 // allocation test can use them too.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstring>
 #include <ostream>
@@ -12,10 +10,6 @@
 
 #include "controls.h"
 #include "window_system.h"
-
-namespace kavrelo {
-inline void PrintTo(const Text& t, std::ostream* os) { *os << ::testing::PrintToString(std::u16string(t.view())); }
-}  // namespace kavrelo
 
 namespace kavrelo::testing {
 
