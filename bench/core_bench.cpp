@@ -8,14 +8,11 @@
 namespace kavrelo {
 namespace {
 
-using testing::FakeForm;
-using testing::FakeWindowSystem;
-
 // A tick with the pointer moving (Label2 changes every time), and with F1
 // held (Label2 is copied into Label3 too).
 void Tick(benchmark::State& state, std::int16_t keyState) {
-    FakeForm form;
-    FakeWindowSystem ws;
+    testing::FakeForm form;
+    testing::FakeWindowSystem ws;
     ws.keyState = keyState;
     for (auto _ : state) {
         ws.under = ws.under == 0x10086 ? 0x7FFF1234 : 0x10086;
@@ -28,8 +25,8 @@ BENCHMARK_CAPTURE(Tick, Timer1_Timer_F1, -128);
 
 // A change of the bar with a target, and before any target was chosen.
 void Change(benchmark::State& state, const char16_t* target) {
-    FakeForm form;
-    FakeWindowSystem ws;
+    testing::FakeForm form;
+    testing::FakeWindowSystem ws;
     form.label3.text_ = Text(target);
     for (auto _ : state) {
         form.bar.value_ = static_cast<std::int16_t>((form.bar.value_ + 1) & 0xFF);

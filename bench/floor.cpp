@@ -11,11 +11,9 @@
 
 #include "app/form_font.h"
 
-namespace {
+static HWND label = nullptr;
 
-HWND label = nullptr;
-
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_TIMER) {
         POINT p{0, 0};
         GetCursorPos(&p);
@@ -29,21 +27,16 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = WindowProc;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = L"Floor";
+    WNDCLASSW cls{0, WindowProc, 0, 0, instance, nullptr, LoadCursorW(nullptr, IDC_ARROW),
+                  reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), nullptr, L"Floor"};
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     RECT r{0, 0, 427, 206};
     AdjustWindowRectEx(&r, style, FALSE, 0);
-    const int x = argc > 2 ? std::atoi(argv[1]) : CW_USEDEFAULT, y = argc > 2 ? std::atoi(argv[2]) : 0;
-    HWND hwnd = RegisterClassW(&cls) ? CreateWindowExW(0, L"Floor", L"floor", style, x, y, r.right - r.left,
+    HWND hwnd = RegisterClassW(&cls) ? CreateWindowExW(0, L"Floor", L"floor", style,
+                                                       argc > 2 ? std::atoi(argv[1]) : CW_USEDEFAULT,
+                                                       argc > 2 ? std::atoi(argv[2]) : 0, r.right - r.left,
                                                        r.bottom - r.top, nullptr, nullptr, instance, nullptr)
                                      : nullptr;
     label = CreateWindowExW(0, L"Static", L"0", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 8, 8, 80,

@@ -5,6 +5,8 @@ measured in the same run, the executable's size and imports, and the two
 behaviours natively (core_bench). BENCHMARKS.md explains every figure."""
 
 import argparse
+import collections
+import itertools
 import json
 import os
 import signal
@@ -26,6 +28,7 @@ FLOOR_AT = (0, 300)       # the floor's window, below Kavrelo's (which the syste
 SPOT = (200, 100)         # a blank spot of either client area, from its top-left corner
 REST = (1100, 700)        # the desktop, away from both windows
 NAMES = ("floor", "Kavrelo")
+SETTLE, WATCH = 3, 1.5    # seconds after start before measuring; a new window is looked at
 
 
 def run(*argv, **kw):
@@ -42,10 +45,8 @@ class Bench:
         # The prefix made ready and its server started, to stay while we run.
         env = dict(os.environ, KAVRELO_WINEPREFIX=self.prefix, KAVRELO_WINESERVER_LINGER="600")
         pairs = dict(line.split("=", 1) for line in run("bash", "scripts/wine-run", "--env", env=env).splitlines())
-        self.wine = pairs.pop("WINE")
-        self.env = dict(os.environ, **pairs)
-        self.procs = []
-        self.x = display.Display()
+        self.wine, self.env = pairs.pop("WINE"), dict(os.environ, **pairs)
+        self.procs, self.x = [], display.Display()
 
     def start(self, name):
         args = [str(v) for v in FLOOR_AT] if name == "floor" else []
@@ -55,13 +56,12 @@ class Bench:
         return p
 
     def end(self, p):
-        if p.poll() is None:
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+        p.terminate()
+        try:
+            p.wait(5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
         self.procs.remove(p)
 
     def shutdown(self):
@@ -69,10 +69,9 @@ class Bench:
             self.end(p)
         subprocess.run(["bash", "scripts/wine-stop", self.prefix], cwd=REPO)
 
-    def window(self, p, timeout=60):
+    def window(self, p):
         """The process's viewable top-level X window (Wine sets _NET_WM_PID)."""
-        deadline = time.monotonic() + timeout
-        pid_atom = self.x.intern_atom("_NET_WM_PID")
+        deadline, pid_atom = time.monotonic() + 60, self.x.intern_atom("_NET_WM_PID")
         while time.monotonic() < deadline:
             if p.poll() is not None:
                 raise SystemExit("bench: %s ended early" % p.args[1])
@@ -86,36 +85,31 @@ class Bench:
                 except (error.BadWindow, error.BadMatch, error.BadDrawable):
                     pass
             time.sleep(0.005)
-        raise SystemExit("bench: no window of %s within %d s" % (p.args[1], timeout))
-
-    def spot(self, w):
-        at = w.translate_coords(self.x.screen().root, 0, 0)
-        return -at.x + SPOT[0], -at.y + SPOT[1]
+        raise SystemExit("bench: no window of %s within 60 s" % p.args[1])
 
 
 def move(x, spots, stop):
     """Moves the pointer (XTEST) over the spots in turn, two thirds of a tick
     on each: with three spots, two ticks (67 to 133 ms apart) never find the
     pointer over the same window."""
-    i = 0
-    while not stop.is_set():
+    for i in itertools.count():
         xtest.fake_input(x, X.MotionNotify, x=spots[i % len(spots)][0], y=spots[i % len(spots)][1])
         x.sync()
-        i += 1
-        stop.wait(TICK * 2 / 3)
+        if stop.wait(TICK * 2 / 3):
+            return
 
 
 def cpu(pid):
-    t = psutil.Process(pid).cpu_times()
-    return t.user + t.system
+    return sum(psutil.Process(pid).cpu_times()[:2])  # user + system
 
 
 def idle(b, opts, out):
     """Both programs side by side: ms of CPU per 1000 ticks at rest and with
     the pointer moving, then their memory."""
     procs = {name: b.start(name) for name in NAMES}
-    spots = [b.spot(b.window(p)) for p in procs.values()] + [REST]
-    time.sleep(opts.settle)
+    root = b.x.screen().root  # the spots from each window's corner to the screen's
+    spots = [(a.x, a.y) for a in (root.translate_coords(b.window(p), *SPOT) for p in procs.values())] + [REST]
+    time.sleep(SETTLE)
     for scenario in ("rest", "moving"):
         stop, x = threading.Event(), display.Display()
         mover = threading.Thread(target=move, args=(x, spots if scenario == "moving" else [REST], stop))
@@ -126,20 +120,19 @@ def idle(b, opts, out):
             time.sleep(opts.duration)
             ticks = (time.monotonic() - t0) / TICK
             for n, p in procs.items():
-                out.setdefault(scenario, {}).setdefault(n, []).append((cpu(p.pid) - c0[n]) * 1e6 / ticks)
+                out[scenario][n].append((cpu(p.pid) - c0[n]) * 1e6 / ticks)
         finally:
             stop.set()
             mover.join()
             x.close()
     for n, p in procs.items():
-        with open("/proc/%d/status" % p.pid) as f:
-            hwm = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
-        out.setdefault("hwm", {}).setdefault(n, []).append(hwm)
-        out.setdefault("uss", {}).setdefault(n, []).append(psutil.Process(p.pid).memory_full_info().uss / 1024)
+        with open("/proc/%d/status" % p.pid) as f:  # psutil does not give the peak
+            out["hwm"][n].append(next(int(l.split()[1]) for l in f if l[:6] == "VmHWM:"))
+        out["uss"][n].append(psutil.Process(p.pid).memory_full_info().uss / 1024)
         b.end(p)
 
 
-def startup(b, name, opts, out):
+def startup(b, name, out):
     """Process start to the window mapped, and to the first look from which on
     the window stays as it ends up (at most 0.5 % of its pixels otherwise: the
     scroll bar's thumb blinks, and Label2 changes on the first tick)."""
@@ -149,18 +142,17 @@ def startup(b, name, opts, out):
     mapped = time.monotonic()
     g = w.get_geometry()
     looks = []
-    while time.monotonic() < mapped + opts.watch:
+    while time.monotonic() < mapped + WATCH:
         raw = w.get_image(0, 0, g.width, g.height, X.ZPixmap, 0xFFFFFFFF).data
         looks.append((time.monotonic(), Image.frombytes("RGB", (g.width, g.height), raw, "raw", "BGRX")))
         time.sleep(0.01)
     b.end(p)
-    limit = g.width * g.height // 200
-    ready = len(looks) - 1
+    limit, ready = g.width * g.height // 200, len(looks) - 1
     while ready > 0 and g.width * g.height - ImageChops.difference(
             looks[ready - 1][1], looks[-1][1]).convert("L").histogram()[0] <= limit:
         ready -= 1
-    out.setdefault("mapped", {}).setdefault(name, []).append((mapped - t0) * 1000)
-    out.setdefault("drawn", {}).setdefault(name, []).append((looks[ready][0] - t0) * 1000)
+    out["mapped"][name].append((mapped - t0) * 1000)
+    out["drawn"][name].append((looks[ready][0] - t0) * 1000)
 
 
 def core():
@@ -176,36 +168,31 @@ def main():
     p.add_argument("--runs", type=int, default=3, help="idle runs (default 3)")
     p.add_argument("--duration", type=float, default=60, help="seconds per scenario and run (default 60)")
     p.add_argument("--startup-runs", type=int, default=7, help="start-ups per program (default 7)")
-    p.add_argument("--settle", type=float, default=3, help="seconds after start before measuring")
-    p.add_argument("--watch", type=float, default=1.5, help="seconds a new window is looked at")
     opts = p.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     b = Bench()
-    res = {}
+    res = collections.defaultdict(lambda: collections.defaultdict(list))
     try:
         for _ in range(opts.runs):
             idle(b, opts, res)
         for r in range(opts.startup_runs):
             for name in NAMES if r % 2 == 0 else NAMES[::-1]:
-                startup(b, name, opts, res)
+                startup(b, name, res)
     finally:
         b.shutdown()
 
-    def row(title, key, fmt="%10.1f"):
-        f, k = statistics.median(res[key]["floor"]), statistics.median(res[key]["Kavrelo"])
-        print("%-34s" % title + fmt % f + fmt % k + "%9.2fx" % (k / f))
-
     print("Kavrelo benchmarks, %s build under Wine: %d idle run(s) of %g s per scenario, %d start-up(s); medians"
           % (b.arch, opts.runs, opts.duration, opts.startup_runs))
-    print("%-34s%10s%10s%10s" % ("Idle CPU, ms per 1000 ticks", "floor", "Kavrelo", "K/floor"))
-    row("pointer at rest", "rest")
-    row("pointer moving", "moving")
-    print("Start-up, ms from process start")
-    row("window mapped", "mapped", "%10.0f")
-    row("window drawn", "drawn", "%10.0f")
-    print("Memory after the idle runs, KiB")
-    row("peak resident (VmHWM)", "hwm", "%10.0f")
-    row("unique to the process (USS)", "uss", "%10.0f")
+    for title, key, fmt in (("Idle CPU, ms per 1000 ticks", "", ""), ("pointer at rest", "rest", "%10.1f"),
+                            ("pointer moving", "moving", "%10.1f"), ("Start-up, ms from process start", "", ""),
+                            ("window mapped", "mapped", "%10.0f"), ("window drawn", "drawn", "%10.0f"),
+                            ("Memory after the idle runs, KiB", "", ""), ("peak resident (VmHWM)", "hwm", "%10.0f"),
+                            ("unique to the process (USS)", "uss", "%10.0f")):
+        if not key:
+            print("%-34s%10s%10s%10s" % (title, "floor", "Kavrelo", "K/floor"))
+            continue
+        f, k = statistics.median(res[key]["floor"]), statistics.median(res[key]["Kavrelo"])
+        print("%-34s" % title + fmt % f + fmt % k + "%9.2fx" % (k / f))
     print("Executable, bytes and imports")
     for name in NAMES:
         pe = pefile.PE(b.exe[name])

@@ -38,17 +38,16 @@ inline std::string Check(const std::uint8_t* data, std::size_t size) {
     std::u16string units, bytes;  // the input as UTF-16LE, and each byte widened
     for (std::size_t i = 0; i + 1 < size; i += 2) units.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
     for (std::size_t i = 0; i < size; ++i) bytes.push_back(data[i]);
-    for (const std::u16string& text : {units, bytes}) {
+    for (const std::u16string& text : {units, bytes})
         if (Actual(text) != Expected(text)) return "HandleFromText gave " + Actual(text) + ", expected " + Expected(text);
-    }
 
     // The first four bytes as a handle, the first two as a bar value.
     std::uint8_t b[4] = {};
     for (std::size_t i = 0; i < 4 && i < size; ++i) b[i] = data[i];
     const auto v = static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
     const std::string plain = std::to_string(v);
-    if (DecimalText(v).view() != std::u16string(plain.begin(), plain.end())) return "DecimalText(" + plain + ")";
-    if (Actual(DecimalText(v).view()) != plain) return "round trip of " + plain;
+    if (DecimalText(v).view() != std::u16string(plain.begin(), plain.end()) || Actual(DecimalText(v).view()) != plain)
+        return "DecimalText(" + plain + ") or its conversion back";
     const auto bar = static_cast<std::int16_t>(b[0] | b[1] << 8);
     int alpha = -1;  // -1: Overflow raised
     try {

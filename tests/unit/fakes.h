@@ -13,8 +13,7 @@
 
 namespace kavrelo::testing {
 
-class FakeLabel final : public TextControl {
-public:
+struct FakeLabel final : TextControl {
     explicit FakeLabel(std::u16string_view initial) : text_(initial) {}
     Text text() const override {
         if (failRead) throw Error(ErrorCode::ControlAccess, u"read");
@@ -30,8 +29,7 @@ public:
     bool failRead = false, failWrite = false;
 };
 
-class FakeBar final : public ValueControl {
-public:
+struct FakeBar final : ValueControl {
     std::int16_t value() const override { return value_; }
     std::int16_t value_ = 0;
 };
@@ -39,9 +37,7 @@ public:
 struct Call {
     const char* op;
     std::int64_t args[4];
-    bool operator==(const Call& o) const {
-        return std::strcmp(op, o.op) == 0 && std::memcmp(args, o.args, sizeof args) == 0;
-    }
+    bool operator==(const Call& o) const { return !std::strcmp(op, o.op) && !std::memcmp(args, o.args, sizeof args); }
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Call& c) {
@@ -52,35 +48,25 @@ inline std::ostream& operator<<(std::ostream& os, const Call& c) {
 // GetCursorPos). The window under any point is `under`; GetWindowLongA
 // answers `style` (0, as a failing call does, unless set). The entry named
 // `unbound` raises as an operation that cannot be bound.
-class FakeWindowSystem final : public WindowSystem {
-public:
+struct FakeWindowSystem final : WindowSystem {
     std::int32_t GetCursorPos(Point* p) override {
         record("GetCursorPos", p->x, p->y);
         if (cursorAnswers) *p = cursor;
         return cursorAnswers;
     }
-    Handle WindowFromPoint(std::int32_t x, std::int32_t y) override {
-        record("WindowFromPoint", x, y);
-        return under;
+    Handle WindowFromPoint(std::int32_t x, std::int32_t y) override { return record("WindowFromPoint", x, y), under; }
+    std::int16_t GetKeyState(std::int32_t vk) override { return record("GetKeyState", vk), keyState; }
+    std::int32_t GetWindowLongA(Handle h, std::int32_t i) override { return record("GetWindowLongA", h, i), style; }
+    std::int32_t SetWindowLongA(Handle h, std::int32_t i, std::int32_t v) override {
+        return record("SetWindowLongA", h, i, v), style;
     }
-    std::int16_t GetKeyState(std::int32_t vk) override {
-        record("GetKeyState", vk);
-        return keyState;
+    std::int32_t SetLayeredWindowAttributes(Handle h, std::uint32_t key, std::uint8_t a, std::uint32_t f) override {
+        return record("SetLayeredWindowAttributes", h, key, a, f), 1;
     }
-    std::int32_t GetWindowLongA(Handle h, std::int32_t index) override {
-        record("GetWindowLongA", h, index);
-        return style;
+    void record(const char* op, std::int64_t a, std::int64_t b = 0, std::int64_t c = 0, std::int64_t d = 0) {
+        if (!std::strcmp(op, unbound)) throw Error(ErrorCode::EntryNotFound, u"entry not found");
+        if (count < 8) calls[count++] = Call{op, {a, b, c, d}};
     }
-    std::int32_t SetWindowLongA(Handle h, std::int32_t index, std::int32_t value) override {
-        record("SetWindowLongA", h, index, value);
-        return style;
-    }
-    std::int32_t SetLayeredWindowAttributes(Handle h, std::uint32_t key, std::uint8_t alpha,
-                                            std::uint32_t flags) override {
-        record("SetLayeredWindowAttributes", h, key, alpha, flags);
-        return 1;
-    }
-
     std::vector<Call> log() const { return {calls, calls + count}; }
 
     Point cursor{0, 0};
@@ -91,19 +77,11 @@ public:
     const char* unbound = "";
     Call calls[8] = {};
     int count = 0;
-
-private:
-    void record(const char* op, std::int64_t a, std::int64_t b = 0, std::int64_t c = 0, std::int64_t d = 0) {
-        if (std::strcmp(op, unbound) == 0) throw Error(ErrorCode::EntryNotFound, u"entry not found");
-        if (count < 8) calls[count++] = Call{op, {a, b, c, d}};
-    }
 };
 
 // The three labels and the bar of a freshly opened tool window.
 struct FakeForm {
-    FakeLabel label1{u"0"};
-    FakeLabel label2{u"0"};
-    FakeLabel label3{u"未设置窗口"};
+    FakeLabel label1{u"0"}, label2{u"0"}, label3{u"未设置窗口"};
     FakeBar bar;
     Form1Controls controls{label1, label2, label3, bar};
 };

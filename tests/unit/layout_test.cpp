@@ -29,20 +29,12 @@ TEST(LabelFit, TheLeftTopEdgeStaysAndTheSizeIsTheTexts) {
     EXPECT_EQ(FitLabel({16, 64, 6, 12}, {0, 12}), (Box{16, 64, 0, 12}));
 }
 
-struct Scaled {
-    int twips, dpi, pixels;
-};
-
-class TwipsToPixelsCase : public ::testing::TestWithParam<Scaled> {};
-
 // Rounded to the nearest pixel, halves away from zero as MulDiv does.
-TEST_P(TwipsToPixelsCase, Rounds) {
-    EXPECT_EQ(TwipsToPixels(GetParam().twips, GetParam().dpi), GetParam().pixels);
+TEST(Twips, ScaleWithTheDpiAndRoundToTheNearestPixel) {
+    const int cases[][3] = {{6405, 96, 427}, {3090, 96, 206}, {6405, 120, 534}, {3090, 120, 258},
+                            {6405, 144, 641}, {0, 144, 0},    {-15, 96, -1},   {-18, 120, -2}};
+    for (const auto& c : cases) EXPECT_EQ(TwipsToPixels(c[0], c[1]), c[2]) << c[0] << " at " << c[1];
 }
-
-INSTANTIATE_TEST_SUITE_P(ClientArea, TwipsToPixelsCase, ::testing::Values(
-    Scaled{6405, 96, 427}, Scaled{3090, 96, 206}, Scaled{6405, 120, 534}, Scaled{3090, 120, 258},
-    Scaled{6405, 144, 641}, Scaled{0, 144, 0}, Scaled{-15, 96, -1}, Scaled{-18, 120, -2}));
 
 TEST(Twips, BoxesAndTheFontScaleWithTheDpi) {
     EXPECT_EQ(ToPixels({120, 480, 6015, 255}, 96), (Box{8, 32, 401, 17}));
