@@ -20,13 +20,14 @@ void* malloc(std::size_t n) { return ++g_allocations, __libc_malloc(n); }
 }
 #endif
 
-void* operator new(std::size_t n) {
+// Out of line, so that no caller sees new's pointer reach free.
+[[gnu::noinline]] void* operator new(std::size_t n) {
     ++g_allocations;
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kavrelo {
 namespace {
