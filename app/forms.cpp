@@ -197,9 +197,7 @@ int Form::run(int showCommand) {
 
 void Form::show(int showCommand) {
     if (hwnd_ == nullptr) return;
-    const bool minimized = showCommand == SW_SHOWMINIMIZED || showCommand == SW_MINIMIZE ||
-                           showCommand == SW_SHOWMINNOACTIVE || showCommand == SW_FORCEMINIMIZE;
-    ShowWindow(hwnd_, minimized ? showCommand : SW_SHOWNORMAL);
+    ShowWindow(hwnd_, showCommand == SW_SHOWMAXIMIZED ? SW_SHOWNORMAL : showCommand);
     // Windows applies the show command of the program's STARTUPINFO (a
     // shortcut's "Run: Maximized") to the first ShowWindow call whatever that
     // call passes: a window that came up maximized all the same goes back to

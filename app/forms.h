@@ -127,10 +127,9 @@ public:
     // already gone.
     int run(int showCommand);
 
-    // Shows the window at its own size: the show command a program is started
-    // with may ask for it maximized, which a window without a maximize box
-    // could never undo. A minimized start stays minimized (its task bar
-    // button brings it back).
+    // Shows the window as the show command asks, but never maximized: a
+    // window without a maximize box could not be restored. (A minimized one
+    // comes back from its task bar button.)
     void show(int showCommand);
 
     // One message of the loop: the form's keyboard handling (Tab and
