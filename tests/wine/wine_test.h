@@ -146,7 +146,8 @@ private:
         return reinterpret_cast<BOOL(WINAPI*)()>(setProcessDPIAware_)();
     }
     static HANDLE WINAPI SetThreadDpiAwarenessContextHook(HANDLE context) {
-        HANDLE previous = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(setThreadDpiAwarenessContext_)(context);
+        HANDLE previous = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(
+            reinterpret_cast<void*>(setThreadDpiAwarenessContext_))(context);
         contexts.push_back({reinterpret_cast<INT_PTR>(context), reinterpret_cast<INT_PTR>(previous)});
         return previous;
     }
@@ -159,7 +160,7 @@ private:
         }
         if (std::strcmp(name, "SetThreadDpiAwarenessContext") == 0) {
             setThreadDpiAwarenessContext_ = real;
-            return reinterpret_cast<FARPROC>(&SetThreadDpiAwarenessContextHook);
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SetThreadDpiAwarenessContextHook));
         }
         return real;
     }

@@ -99,7 +99,9 @@ TEST(User32WindowSystem, PicksInAPerMonitorAwareContextAndRestoresTheThreadsOwn)
         ASSERT_GE(calls.size(), 2u) << operation;
         EXPECT_EQ(calls[0].set, -4);
         const size_t set = calls[0].returned != 0 ? 0 : 1;
-        if (set == 1) EXPECT_EQ(calls[1].set, -3);
+        if (set == 1) {
+            EXPECT_EQ(calls[1].set, -3);
+        }
         ASSERT_EQ(calls.size(), set + 2) << operation;
         EXPECT_NE(calls[set].returned, 0);
         EXPECT_EQ(calls[set + 1].set, calls[set].returned) << "the thread's own context back";
