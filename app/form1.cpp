@@ -41,6 +41,21 @@ const char16_t kNotice[] =
 // Page Up / Page Down by 10.
 constexpr HScrollBar::Range kHScroll1Range{0, 255, 1, 10};
 
+// Tells Windows (Vista and later) that the program lays itself out at the DPI
+// it is told, so that the system does not stretch its window as a picture,
+// blurring the texts, at a scaling above 100 %. Bound by name: Windows XP has
+// no such entry, and there nothing changes. (Wine tells every program the
+// real DPI and stretches nothing: under Wine the two look the same.)
+void DeclareDpiAware() noexcept {
+    using SetProcessDPIAwareFn = BOOL(WINAPI*)();
+    HMODULE user32 = GetModuleHandleW(L"user32");
+    if (user32 == nullptr) return;
+    if (auto declare = reinterpret_cast<SetProcessDPIAwareFn>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")))) {
+        declare();
+    }
+}
+
 }  // namespace
 
 Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi)
@@ -62,25 +77,6 @@ Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi)
     HScroll1.Change = Event{&Form1::OnHScroll1Change, this};
     form_.startTimer(kTimer1IntervalMs);
 }
-
-namespace {
-
-// Tells Windows (Vista and later) that the program lays itself out at the DPI
-// it is told, so that the system does not stretch its window as a picture,
-// blurring the texts, at a scaling above 100 %. Bound by name: Windows XP has
-// no such entry, and there nothing changes. (Wine tells every program the
-// real DPI and stretches nothing: under Wine the two look the same.)
-void DeclareDpiAware() noexcept {
-    using SetProcessDPIAwareFn = BOOL(WINAPI*)();
-    HMODULE user32 = GetModuleHandleW(L"user32");
-    if (user32 == nullptr) return;
-    if (auto declare = reinterpret_cast<SetProcessDPIAwareFn>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")))) {
-        declare();
-    }
-}
-
-}  // namespace
 
 int RunKavrelo(HINSTANCE instance, WindowSystem& windowSystem, int showCommand) noexcept {
     // Before any window or screen DC: the DPI the layout follows is read once.

@@ -37,10 +37,6 @@ private:
     WindowSystem& windowSystem_;
 };
 
-}  // namespace kavrelo
-
-namespace kavrelo {
-
 // The program: declares the process DPI-aware, builds the tool window and
 // runs it until it is closed; returns the exit code. An error that stops the
 // window from being built is reported, and ends the program with

@@ -9,7 +9,6 @@ namespace {
 const wchar_t kFormClass[] = L"KavreloForm";
 const UINT_PTR kTimerId = 1;
 
-
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
 
