@@ -1,3 +1,5 @@
+// The two behaviours, Timer1_Timer and HScroll1_Change, against fakes of the
+// tool window's controls and of the window system (fakes.h).
 #include <gtest/gtest.h>
 
 #include "behaviours.h"

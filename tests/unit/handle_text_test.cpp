@@ -1,3 +1,5 @@
+// Handle text both ways: DecimalText, HandleFromText and TryHandleFromText,
+// and the capacity of a control's Text.
 #include <gtest/gtest.h>
 
 #include <optional>

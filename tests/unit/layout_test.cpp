@@ -1,3 +1,5 @@
+// The tool window's geometry rules (app/layout.h): twips to pixels at a DPI
+// and a label sized to its text from a fixed left edge.
 #include <gtest/gtest.h>
 
 #include <string_view>
