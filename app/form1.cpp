@@ -3,6 +3,7 @@
 #include "behaviours.h"
 #include "form1_ids.h"
 #include "kavrelo_version.h"
+#include "user32.h"
 
 namespace kavrelo {
 
@@ -47,13 +48,8 @@ constexpr HScrollBar::Range kHScroll1Range{0, 255, 1, 10};
 // no such entry, and there nothing changes. (Wine tells every program the
 // real DPI and stretches nothing: under Wine the two look the same.)
 void DeclareDpiAware() noexcept {
-    using SetProcessDPIAwareFn = BOOL(WINAPI*)();
-    HMODULE user32 = GetModuleHandleW(L"user32");
-    if (user32 == nullptr) return;
-    if (auto declare = reinterpret_cast<SetProcessDPIAwareFn>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")))) {
-        declare();
-    }
+    Library user32(L"user32");
+    if (auto declare = Entry(user32, "SetProcessDPIAware").asOptional<BOOL(WINAPI*)()>()) declare();
 }
 
 }  // namespace

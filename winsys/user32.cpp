@@ -38,14 +38,16 @@ Library::~Library() {
     if (module_ != nullptr) FreeLibrary(module_);
 }
 
+HMODULE Library::find() noexcept {
+    if (module_ == nullptr) module_ = LoadLibraryW(name_);
+    return module_;
+}
+
 HMODULE Library::module() {
-    if (module_ == nullptr) {
-        module_ = LoadLibraryW(name_);
-        if (module_ == nullptr) {
-            ErrorText text;
-            text << u"找不到系统库 " << Wide(name_) << u"。";
-            throw Error(ErrorCode::LibraryNotFound, text.view());
-        }
+    if (find() == nullptr) {
+        ErrorText text;
+        text << u"找不到系统库 " << Wide(name_) << u"。";
+        throw Error(ErrorCode::LibraryNotFound, text.view());
     }
     return module_;
 }
@@ -59,6 +61,14 @@ FARPROC Entry::address() {
                  << std::string_view(name_) << u"。";
             throw Error(ErrorCode::EntryNotFound, text.view());
         }
+    }
+    return address_;
+}
+
+FARPROC Entry::find() noexcept {
+    if (address_ == nullptr && !sought_) {
+        sought_ = true;
+        if (HMODULE module = library_.find()) address_ = GetProcAddress(module, name_);
     }
     return address_;
 }
@@ -80,15 +90,8 @@ User32WindowSystem::User32WindowSystem(const User32Entries& entries) noexcept
 // (Wine scales nothing: under Wine both ways give the same.)
 class User32WindowSystem::ScreenPixels {
 public:
-    explicit ScreenPixels(User32WindowSystem& ws) noexcept {
-        if (!ws.dpiContextLookedUp_) {
-            ws.dpiContextLookedUp_ = true;
-            if (HMODULE user32 = GetModuleHandleW(L"user32")) {
-                ws.setThreadDpiAwarenessContext_ = GetProcAddress(user32, "SetThreadDpiAwarenessContext");
-            }
-        }
-        set_ = reinterpret_cast<SetThreadDpiAwarenessContextFn>(
-            reinterpret_cast<void*>(ws.setThreadDpiAwarenessContext_));
+    explicit ScreenPixels(Entry& setThreadDpiAwarenessContext) noexcept
+        : set_(setThreadDpiAwarenessContext.asOptional<SetThreadDpiAwarenessContextFn>()) {
         if (set_ == nullptr) return;
         previous_ = set_(kPerMonitorAwareV2);
         if (previous_ == nullptr) previous_ = set_(kPerMonitorAware);
@@ -100,13 +103,13 @@ public:
     ScreenPixels& operator=(const ScreenPixels&) = delete;
 
 private:
-    SetThreadDpiAwarenessContextFn set_ = nullptr;
+    const SetThreadDpiAwarenessContextFn set_;
     DpiContext previous_ = nullptr;
 };
 
 std::int32_t User32WindowSystem::GetCursorPos(Point* point) {
     const auto fn = getCursorPos_.as<GetCursorPosFn>();
-    ScreenPixels screenPixels(*this);
+    ScreenPixels screenPixels(setThreadDpiAwarenessContext_);
     POINT p{point->x, point->y};
     const BOOL ok = fn(&p);
     point->x = p.x;
@@ -116,7 +119,7 @@ std::int32_t User32WindowSystem::GetCursorPos(Point* point) {
 
 Handle User32WindowSystem::WindowFromPoint(std::int32_t x, std::int32_t y) {
     const auto fn = windowFromPoint_.as<WindowFromPointFn>();
-    ScreenPixels screenPixels(*this);
+    ScreenPixels screenPixels(setThreadDpiAwarenessContext_);
     return FromHwnd(fn(POINT{x, y}));
 }
 

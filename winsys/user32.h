@@ -20,6 +20,8 @@ public:
     const wchar_t* name() const noexcept { return name_; }
     // Raises LibraryNotFound when the library cannot be loaded.
     HMODULE module();
+    // The same without raising: nullptr when the library cannot be loaded.
+    HMODULE find() noexcept;
 
 private:
     const wchar_t* name_;
@@ -38,10 +40,18 @@ public:
     template <typename Fn>
     Fn as() { return reinterpret_cast<Fn>(reinterpret_cast<void*>(address())); }
 
+    // For an entry the program can do without (one that older systems
+    // lack): the address, or nullptr; looked up once, and never raises.
+    template <typename Fn>
+    Fn asOptional() noexcept { return reinterpret_cast<Fn>(reinterpret_cast<void*>(find())); }
+
 private:
+    FARPROC find() noexcept;
+
     Library& library_;
     const char* name_;
     FARPROC address_ = nullptr;
+    bool sought_ = false;  // find() has looked
 };
 
 // The entry names the program binds, exact to the letter. They can be given
@@ -72,8 +82,7 @@ private:
     class ScreenPixels;
 
     Library user32_{L"user32"};
-    FARPROC setThreadDpiAwarenessContext_ = nullptr;  // where Windows has it
-    bool dpiContextLookedUp_ = false;
+    Entry setThreadDpiAwarenessContext_{user32_, "SetThreadDpiAwarenessContext"};  // Windows 10 1607 on
     Entry getCursorPos_;
     Entry windowFromPoint_;
     Entry getKeyState_;
