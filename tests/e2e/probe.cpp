@@ -152,10 +152,6 @@ BOOL CALLBACK CountBoxes(HWND h, LPARAM lp) {
     return TRUE;
 }
 
-LRESULT CALLBACK TargetProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    return DefWindowProcW(h, msg, wp, lp);  // WM_CLOSE destroys the window, and nothing more
-}
-
 HWND Child(HWND parent, int id, const wchar_t* cls, const wchar_t* text, int x) {
     return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | WS_BORDER, x, 8, 150, 40, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
@@ -246,7 +242,7 @@ DWORD WINAPI ReadCommands(LPVOID mainThread) {
 int wmain() {
     g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = TargetProc;
+    wc.lpfnWndProc = DefWindowProcW;  // WM_CLOSE destroys a target window, and nothing more
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
