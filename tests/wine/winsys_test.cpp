@@ -34,6 +34,11 @@ TEST(Binding, AnEntryIsFoundByNameOnceAndKeptAMissingOneRaisesAtEachCallNamingIt
     Library nowhere(L"kavrelo-no-such-library");
     Entry inNowhere(nowhere, "GetKeyState");
     ExpectRaises(inNowhere, ErrorCode::LibraryNotFound, {"kavrelo-no-such-library"});
+
+    // An entry the program can do without: its address, or nothing, no error.
+    EXPECT_EQ(Entry(user32, "GetKeyState").asOptional<FARPROC>(), first);
+    EXPECT_EQ(Entry(user32, "NoSuchEntryInUser32").asOptional<FARPROC>(), nullptr);
+    EXPECT_EQ(Entry(nowhere, "GetKeyState").asOptional<FARPROC>(), nullptr);
 }
 
 TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
