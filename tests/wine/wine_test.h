@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <set>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,22 +86,35 @@ struct FakeWindowSystem final : WindowSystem {
     }
 };
 
+// Calls f(dll, entry, slot) for each entry this executable imports by name,
+// with its slot in the import address table.
+template <typename F>
+void ForEachImport(F f) {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); imp->Name != 0; ++imp) {
+        auto* slot = reinterpret_cast<void**>(base + imp->FirstThunk);
+        for (auto* name = reinterpret_cast<const ULONG_PTR*>(base + imp->OriginalFirstThunk); *name; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(*name)) continue;
+            f(reinterpret_cast<const char*>(base + imp->Name),
+              reinterpret_cast<const char*>(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + *name)->Name), slot);
+        }
+    }
+}
+
 // Replaces, for its lifetime, the address this executable calls for one
 // entry it imports (its slot in the import address table).
 class ImportPatch {
 public:
-    ImportPatch(const char* dll, const char* entry, void* replacement)
-        : original_(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(dll), entry))) {
-        auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-        for (auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); imp->Name != 0; ++imp) {
-            for (auto** slot = reinterpret_cast<void**>(base + imp->FirstThunk); *slot != nullptr; ++slot) {
-                if (*slot == original_ && original_ != nullptr) slot_ = slot;
-            }
-        }
-        if (slot_ != nullptr) write(replacement);
+    ImportPatch(const char* dll, const char* entry, void* replacement) {
+        ForEachImport([&](const char* d, const char* e, void** slot) {
+            if (lstrcmpiA(d, dll) == 0 && std::strcmp(e, entry) == 0) slot_ = slot;
+        });
+        if (slot_ == nullptr) return;
+        original_ = *slot_;
+        write(replacement);
     }
     ~ImportPatch() {
         if (slot_ != nullptr) write(original_);
@@ -117,8 +132,117 @@ private:
         *slot_ = value;
         VirtualProtect(slot_, sizeof *slot_, protection, &protection);
     }
-    void* original_;
+    void* original_ = nullptr;
     void** slot_ = nullptr;
+};
+
+// What this executable's code holds while this lives, counted through its own
+// imports: GDI objects and DCs it creates or gets and has not deleted or
+// released (gdi), icons it loaded for itself and has not destroyed (user),
+// blocks of the C runtime's heap not freed (heap). The same on Windows and
+// under Wine, whose GetGuiResources is a stub that answers 0. A function that
+// makes such an object and is counted nowhere is named by uncounted().
+class HeldObjects {
+public:
+    HeldObjects() {
+        Count<__COUNTER__>("gdi32.dll", "CreateCompatibleDC", &CreateCompatibleDC, &gdi, 1);
+        Count<__COUNTER__>("gdi32.dll", "CreateFontW", &CreateFontW, &gdi, 1);
+        Count<__COUNTER__>("gdi32.dll", "DeleteDC", &DeleteDC, &gdi, -1);
+        Count<__COUNTER__>("gdi32.dll", "DeleteObject", &DeleteObject, &gdi, -1);
+        Count<__COUNTER__>("user32.dll", "GetDC", &GetDC, &gdi, 1);
+        Count<__COUNTER__>("user32.dll", "ReleaseDC", &ReleaseDC, &gdi, -1);
+        Count<__COUNTER__>("user32.dll", "DestroyIcon", &DestroyIcon, &user, -1);
+        Patch("user32.dll", "LoadImageW", &LoadImageHook, &loadImage_);
+#ifdef __MINGW32__  // a C runtime in a DLL (msvcrt); MSVC's is linked in, and its heap not counted
+        Patch("msvcrt.dll", "malloc", &MallocHook, &malloc_);
+        Patch("msvcrt.dll", "calloc", &CallocHook, &calloc_);
+        Patch("msvcrt.dll", "realloc", &ReallocHook, &realloc_);
+        Patch("msvcrt.dll", "free", &FreeHook, &free_);
+#endif
+        gdi = user = heap = 0;
+    }
+    bool applied() const {
+        for (const auto& patch : patches_) {
+            if (!patch->applied()) return false;
+        }
+        return true;
+    }
+    static inline long gdi = 0, user = 0, heap = 0;
+
+    // Imports of gdi32 and user32 that make an object to be released and
+    // that nothing here counts (CreateWindowExW: windows are enumerated;
+    // LoadCursorW: a shared system cursor).
+    std::string uncounted() const {
+        std::string names;
+        ForEachImport([&](const char* dll, const char* entry, void**) {
+            const std::string e = entry;
+            const bool makes = e.rfind("Create", 0) == 0 || e.rfind("Copy", 0) == 0 || e.rfind("Load", 0) == 0 ||
+                               e.rfind("GetDC", 0) == 0 || e == "GetWindowDC";
+            if ((lstrcmpiA(dll, "gdi32.dll") == 0 || lstrcmpiA(dll, "user32.dll") == 0) && makes &&
+                e != "CreateWindowExW" && e != "LoadCursorW" && !counted_.count(e)) {
+                names += e + " ";
+            }
+        });
+        return names;
+    }
+
+private:
+    template <int Id, typename R, typename... A>
+    struct Counted {
+        static inline R(WINAPI* real)(A...) = nullptr;
+        static inline long* counter = nullptr;
+        static inline int delta = 0;
+        static R WINAPI Call(A... a) {
+            const R r = real(a...);
+            if (r) *counter += delta;
+            return r;
+        }
+    };
+    template <int Id, typename R, typename... A>
+    void Count(const char* dll, const char* entry, R(WINAPI*)(A...), long* counter, int delta) {
+        using C = Counted<Id, R, A...>;
+        C::counter = counter;
+        C::delta = delta;
+        Patch(dll, entry, &C::Call, &C::real);
+    }
+    // The hook goes in once the original it calls is known: the heap's own
+    // hooks are called on the way.
+    template <typename Fn>
+    void Patch(const char* dll, const char* entry, Fn hook, Fn* original) {
+        ForEachImport([&](const char* d, const char* e, void** slot) {
+            if (lstrcmpiA(d, dll) == 0 && std::strcmp(e, entry) == 0) *original = reinterpret_cast<Fn>(*slot);
+        });
+        counted_.insert(entry);
+        patches_.emplace_back(std::make_unique<ImportPatch>(dll, entry, reinterpret_cast<void*>(hook)));
+    }
+
+    static HANDLE WINAPI LoadImageHook(HINSTANCE i, LPCWSTR n, UINT t, int cx, int cy, UINT flags) {
+        HANDLE h = loadImage_(i, n, t, cx, cy, flags);
+        if (h != nullptr && !(flags & LR_SHARED)) ++user;  // a shared image is the system's
+        return h;
+    }
+    static void* __cdecl MallocHook(size_t n) { return Held(malloc_(n), 1); }
+    static void* __cdecl CallocHook(size_t n, size_t size) { return Held(calloc_(n, size), 1); }
+    static void* __cdecl ReallocHook(void* p, size_t n) {
+        void* r = realloc_(p, n);
+        heap += (p == nullptr && r != nullptr) - (p != nullptr && n == 0);
+        return r;
+    }
+    static void __cdecl FreeHook(void* p) {
+        if (p != nullptr) --heap;
+        free_(p);
+    }
+    static void* Held(void* p, int delta) {
+        if (p != nullptr) heap += delta;
+        return p;
+    }
+    static inline decltype(&LoadImageW) loadImage_ = nullptr;
+    static inline void*(__cdecl* malloc_)(size_t) = nullptr;
+    static inline void*(__cdecl* calloc_)(size_t, size_t) = nullptr;
+    static inline void*(__cdecl* realloc_)(void*, size_t) = nullptr;
+    static inline void(__cdecl* free_)(void*) = nullptr;
+    std::vector<std::unique_ptr<ImportPatch>> patches_;
+    std::set<std::string> counted_;
 };
 
 // The DPI entries the program looks up by name (GetProcAddress), handed back
