@@ -26,6 +26,18 @@ void ShowError(HWND owner, const ErrorReport& error, bool ending) {
     message << u"运行时错误 " << DecimalText(error.number).view() << u"：\r\n\r\n" << error.text;
     if (ending) message << u"\r\n\r\n程序将退出。";
 
+    // A report that is the program's first window on the screen (building
+    // the tool window failed) would be shown as the launcher asked, hidden or
+    // minimized among others (Form::show). A window of the program's own,
+    // shown first and hidden, spends that command. (Wine 8 replaces no show
+    // command.)
+    if (owner == nullptr) {
+        if (HWND first = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPED | WS_CAPTION, 0, 0, 0, 0, nullptr, nullptr,
+                                         nullptr, nullptr)) {
+            ShowWindow(first, SW_HIDE);
+            DestroyWindow(first);
+        }
+    }
     // The box's modal loop ends as soon as it meets a WM_QUIT, and the box
     // with it, before anyone could read it. Whoever asked this thread to quit
     // can wait until the user has dismissed the report: take a pending

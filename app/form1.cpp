@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "behaviours.h"
+#include "dpi.h"
 #include "form1_ids.h"
 #include "kavrelo_version.h"
 #include "user32.h"
@@ -9,10 +10,10 @@ namespace kavrelo {
 
 namespace {
 
-// The layout in twips (15 to a pixel at 96 dpi), turned into pixels once, at
-// start-up, at the DPI the system tells the program. Labels then take their
-// width and height from their text in the 9-point font of that DPI; the sizes
-// here are those of the 9-point font at 96 dpi.
+// The layout in twips (15 to a pixel at 96 dpi), turned into pixels at the
+// window's DPI (the form's). Labels then take their width and height from
+// their text in the 9-point font of that DPI; the sizes here are those of the
+// 9-point font at 96 dpi.
 constexpr int kClientWidth = 6405, kClientHeight = 3090;
 constexpr TwipsBox kLabel2Box{120, 120, 90, 180};
 constexpr TwipsBox kLabel3Box{5400, 120, 900, 180};
@@ -42,30 +43,18 @@ const char16_t kNotice[] =
 // Page Up / Page Down by 10.
 constexpr HScrollBar::Range kHScroll1Range{0, 255, 1, 10};
 
-// Tells Windows (Vista and later) that the program lays itself out at the DPI
-// it is told, so that the system does not stretch its window as a picture,
-// blurring the texts, at a scaling above 100 %. Bound by name: Windows XP has
-// no such entry, and there nothing changes. (Wine tells every program the
-// real DPI and stretches nothing: under Wine the two look the same.)
-void DeclareDpiAware() noexcept {
-    Library user32(L"user32");
-    if (auto declare = Entry(user32, "SetProcessDPIAware").asOptional<BOOL(WINAPI*)()>()) declare();
-}
-
 }  // namespace
 
 Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi)
-    : dpi_(dpi),
-      form_(instance, FormStyle{u"Kavrelo", TwipsToPixels(kClientWidth, dpi_),
-                                TwipsToPixels(kClientHeight, dpi_), kIconGroup, CreateForm1Font(dpi_)}),
-      HScroll1(form_.createScrollBar(kIdHScroll1, ToPixels(kHScroll1Box, dpi_), kHScroll1Range)),
-      Label1(form_, kIdLabel1, ToPixels(kLabel1Box, dpi_), u"0"),
-      Label2(form_, kIdLabel2, ToPixels(kLabel2Box, dpi_), u"0"),
-      Label4(form_, kIdLabel4, ToPixels(kLabel4Box, dpi_), kBarEnd),
-      Label5(form_, kIdLabel5, ToPixels(kLabel5Box, dpi_), kInstruction),
-      Label3(form_, kIdLabel3, ToPixels(kLabel3Box, dpi_), kNoTarget),
-      Label6(form_, kIdLabel6, ToPixels(kLabel6Box, dpi_), kVersion),
-      Text1(form_, kIdText1, ToPixels(kText1Box, dpi_), kNotice),
+    : form_(instance, FormStyle{u"Kavrelo", kClientWidth, kClientHeight, kIconGroup, dpi, &CreateForm1Font}),
+      HScroll1(form_.createScrollBar(kIdHScroll1, kHScroll1Box, kHScroll1Range)),
+      Label1(form_, kIdLabel1, kLabel1Box, u"0"),
+      Label2(form_, kIdLabel2, kLabel2Box, u"0"),
+      Label4(form_, kIdLabel4, kLabel4Box, kBarEnd),
+      Label5(form_, kIdLabel5, kLabel5Box, kInstruction),
+      Label3(form_, kIdLabel3, kLabel3Box, kNoTarget),
+      Label6(form_, kIdLabel6, kLabel6Box, kVersion),
+      Text1(form_, kIdText1, kText1Box, kNotice),
       controls_{Label1, Label2, Label3, HScroll1},
       windowSystem_(windowSystem) {
     form_.setInitialFocus(HScroll1.hwnd());

@@ -10,8 +10,8 @@ namespace kavrelo {
 
 class Form1 {
 public:
-    // Lays the window out at the given DPI: the one the system tells the
-    // program, unless a test asks for another.
+    // Lays the window out at the given DPI: the one the system reports,
+    // unless a test asks for another. (Form::run then follows the monitor's.)
     Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi = ScreenDpi());
     int run(int showCommand) { return form_.run(showCommand); }
     Form& form() noexcept { return form_; }
@@ -20,7 +20,6 @@ private:
     static void OnTimer1Tick(void* self);
     static void OnHScroll1Change(void* self);
 
-    const int dpi_;  // as the system tells it at start-up; the layout follows it
     Form form_;
     // Created in tab order.
     HScrollBar& HScroll1;  // the form's

@@ -8,6 +8,13 @@ namespace {
 
 const wchar_t kFormClass[] = L"KavreloForm";
 const UINT_PTR kTimerId = 1;
+// Messages of newer systems than the headers the program is built against:
+// WM_MOUSEHWHEEL (Vista), WM_DPICHANGED (8.1), WM_GETDPISCALEDSIZE (10 1703).
+// Wine 8 sends neither of the last two.
+constexpr UINT kMouseHWheel = 0x020E, kDpiChanged = 0x02E0, kGetDpiScaledSize = 0x02E4;
+// A fixed single border with a caption and the system menu: not sizable, no
+// minimize or maximize box.
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
@@ -44,11 +51,10 @@ MeasuringDC::~MeasuringDC() {
     DeleteDC(dc_);
 }
 
-Label::Label(Form& form, int id, Box placed, std::u16string_view text)
-    : measure_(form.measuringDC()), placed_(placed), text_(text) {
-    hwnd_ = form.createControl(id, L"Static", W(text_), SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, placed,
-                               u"标签");
-    fit();
+Label::Label(Form& form, int id, TwipsBox placed, std::u16string_view text)
+    : measure_(form.measuringDC()), text_(text) {
+    hwnd_ = form.createControl(id, L"Static", W(text_), SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, placed, u"标签", this);
+    place(ToPixels(placed, form.dpi()));
 }
 
 void Label::setText(std::u16string_view text) {
@@ -59,32 +65,38 @@ void Label::setText(std::u16string_view text) {
         throw Error(ErrorCode::ControlAccess, u"无法写入标签的文本。");
     }
     text_ = next;
-    fit();
+    if (!fit(false)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
 }
 
-void Label::fit() {
+inline void Label::place(Box placed) noexcept {
+    placed_ = placed;
+    lineHeight_ = 0;
+    fit(true);
+}
+
+bool Label::fit(bool moved) noexcept {
     SIZE size{0, 0};
-    if (!GetTextExtentPoint32W(measure_, W(text_), static_cast<int>(text_.size()), &size)) {
-        throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
-    }
+    if (!GetTextExtentPoint32W(measure_, W(text_), static_cast<int>(text_.size()), &size)) return false;
     if (lineHeight_ == 0) {
-        // The font never changes: one line is as high as the first time.
+        // One line is as high as the first time in this font.
         TEXTMETRICW metrics{};
         GetTextMetricsW(measure_, &metrics);
         lineHeight_ = metrics.tmHeight;
     }
 
     const Box b = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
-    // placed_ is the label's size since it was created with it: a new text of
-    // the same width leaves it as it is.
-    if (b.width == placed_.width && b.height == placed_.height) return;
-    SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // placed_ is the label's size once it has been placed: a new text of the
+    // same width leaves it as it is.
+    if (moved || b.width != placed_.width || b.height != placed_.height) {
+        SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     placed_ = b;
+    return true;
 }
 
 // ---- TextBox ----
 
-TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
+TextBox::TextBox(Form& form, int id, TwipsBox placed, std::u16string_view text) {
     hwnd_ = form.createControl(id, L"Edit", W(text),
                                ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_NOHIDESEL | WS_TABSTOP,
                                WS_EX_CLIENTEDGE, placed, u"文本框");
@@ -94,7 +106,7 @@ TextBox::TextBox(Form& form, int id, Box placed, std::u16string_view text) {
 // ---- Form ----
 
 Form::Form(HINSTANCE instance, const FormStyle& style)
-    : instance_(instance), font_(style.font), measure_(style.font),
+    : instance_(instance), style_(style), dpi_(style.dpi), font_(style.font(style.dpi)), measure_(font_.get()),
       smallIcon_(LoadSmallIcon(instance, style.iconId)) {
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
     if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
@@ -120,31 +132,15 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
         RaiseCreateFailed(u"窗口类");
     }
 
-    // A fixed single border with a caption and the system menu: not sizable,
-    // no minimize or maximize box.
-    const DWORD windowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
-    RECT rect{0, 0, style.clientWidth, style.clientHeight};
-    AdjustWindowRectEx(&rect, windowStyle, FALSE, 0);
-    hwnd_ = CreateWindowExW(0, kFormClass, W(style.caption), windowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, instance,
-                            this);
+    const SIZE size = windowSize(dpi_);
+    hwnd_ = CreateWindowExW(0, kFormClass, W(style.caption), kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx,
+                            size.cy, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) RaiseCreateFailed(u"窗口");
     // The window's own icons too, for whoever asks the window (task bar,
     // task switcher) rather than its class.
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(cls.hIcon));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
-
-    // Where the system's frame differs from what AdjustWindowRectEx assumed,
-    // correct the outer size so that the client area is exact.
-    RECT client{};
-    GetClientRect(hwnd_, &client);
-    const int dx = style.clientWidth - client.right, dy = style.clientHeight - client.bottom;
-    if (dx != 0 || dy != 0) {
-        RECT outer{};
-        GetWindowRect(hwnd_, &outer);
-        SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    fitClient();
 
     // The system menu of a window that can neither be sized, minimized nor
     // maximized offers only what applies: Move and Close.
@@ -161,17 +157,64 @@ Form::~Form() {
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
+SIZE Form::windowSize(int dpi) noexcept {
+    return WindowSizeFor(
+        SIZE{TwipsToPixels(style_.clientWidth, dpi), TwipsToPixels(style_.clientHeight, dpi)}, kFormStyle, 0, dpi);
+}
+
+void Form::fitClient() noexcept {
+    // Where the system's frame differs from what was assumed, correct the
+    // outer size so that the client area is exact.
+    RECT client{}, outer{};
+    GetClientRect(hwnd_, &client);
+    GetWindowRect(hwnd_, &outer);
+    const int dx = TwipsToPixels(style_.clientWidth, dpi_) - client.right;
+    const int dy = TwipsToPixels(style_.clientHeight, dpi_) - client.bottom;
+    if (dx != 0 || dy != 0) {
+        SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle,
-                         Box b, std::u16string_view what) {
+                         TwipsBox placed, std::u16string_view what, Label* label) {
+    if (controls_ == static_cast<int>(sizeof placed_ / sizeof placed_[0])) RaiseCreateFailed(what);
+    const Box b = ToPixels(placed, dpi_);
     HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, b.x, b.y, b.width,
                                    b.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                    instance_, nullptr);
     if (control == nullptr) RaiseCreateFailed(what);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
+    placed_[controls_++] = Placed{control, placed, label};
     return control;
 }
 
-HScrollBar& Form::createScrollBar(int id, Box placed, HScrollBar::Range range) {
+void Form::setDpi(int dpi, const RECT* suggested) noexcept {
+    HFONT font = style_.font(dpi);
+    if (font == nullptr || hwnd_ == nullptr) {
+        if (font != nullptr) DeleteObject(font);
+        return;
+    }
+    dpi_ = dpi;
+    measure_.select(font);
+    for (int i = 0; i < controls_; ++i) {
+        const Placed& c = placed_[i];
+        SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        const Box b = ToPixels(c.box, dpi);
+        if (c.label != nullptr) {
+            c.label->place(b);
+        } else {
+            SetWindowPos(c.hwnd, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    font_.reset(font);  // the old one, now that no control uses it
+    const SIZE size = windowSize(dpi);
+    SetWindowPos(hwnd_, nullptr, suggested != nullptr ? suggested->left : 0, suggested != nullptr ? suggested->top : 0,
+                 size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | (suggested != nullptr ? 0 : SWP_NOMOVE));
+    fitClient();
+}
+
+HScrollBar& Form::createScrollBar(int id, TwipsBox placed, HScrollBar::Range range) {
     if (scrollBar_) RaiseCreateFailed(u"第二个滚动条");
     HWND control = createControl(id, L"ScrollBar", L"", SBS_HORZ | WS_TABSTOP, 0, placed, u"滚动条");
     return scrollBar_.emplace(control, range);
@@ -186,6 +229,10 @@ void Form::startTimer(UINT intervalMs) {
 
 int Form::run(int showCommand) {
     if (hwnd_ == nullptr) return exitCode_;
+    // Created at the DPI the system reports, the window may have opened on
+    // a monitor of another.
+    const int monitorDpi = WindowDpi(hwnd_, dpi_);
+    if (monitorDpi != dpi_) setDpi(monitorDpi);
     show(showCommand);
     MSG msg{};
     looping_ = true;
@@ -196,12 +243,27 @@ int Form::run(int showCommand) {
 
 void Form::show(int showCommand) {
     if (hwnd_ == nullptr) return;
-    ShowWindow(hwnd_, showCommand == SW_SHOWMAXIMIZED ? SW_SHOWNORMAL : showCommand);
-    // Windows applies the show command of the program's STARTUPINFO (a
-    // shortcut's "Run: Maximized") to the first ShowWindow call whatever that
-    // call passes: a window that came up maximized all the same goes back to
-    // its own size at once.
-    if (IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+    // Windows hands the launcher's show command (STARTUPINFO: a shortcut's
+    // "Run: Maximized") to the first show of the program's main window when
+    // it asks for SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT, and to no other
+    // command. The program has that command already (WinMain's): it shows
+    // the window with one that is not replaced, so that nothing is shown
+    // first as the launcher asked and then taken back. (Wine 8 replaces no
+    // command: under Wine the calls look the same either way.)
+    int command = SW_RESTORE;  // shown and active, at its own size
+    switch (showCommand) {
+        case SW_SHOWMINIMIZED:
+        case SW_MINIMIZE:
+        case SW_SHOWMINNOACTIVE:
+        case SW_FORCEMINIMIZE:
+            command = showCommand;
+            break;
+        case SW_SHOWNOACTIVATE:
+        case SW_SHOWNA:
+            command = SW_SHOWNOACTIVATE;
+            break;
+    }
+    ShowWindow(hwnd_, command);
     UpdateWindow(hwnd_);
 }
 
@@ -210,11 +272,14 @@ void Form::dispatch(MSG& msg) {
     // dialog keyboard handling would take it as a request to close the
     // window; only the close box, Alt+F4 and the system menu close it.
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) return;
-    // The wheel moves the bar wherever the system sends it in this window:
-    // to the control with the focus or to the one under the pointer,
-    // depending on the Windows version and its settings. The text box would
-    // otherwise take it to scroll a text that has nothing to scroll.
-    if (msg.message == WM_MOUSEWHEEL && hwnd_ != nullptr && IsChild(hwnd_, msg.hwnd)) msg.hwnd = hwnd_;
+    // The wheel, and its tilt, move the bar wherever the system sends them
+    // in this window: to the control with the focus or to the one under the
+    // pointer, depending on the Windows version and its settings. The text
+    // box would otherwise take them to scroll a text that has nothing to
+    // scroll.
+    if ((msg.message == WM_MOUSEWHEEL || msg.message == kMouseHWheel) && hwnd_ != nullptr && IsChild(hwnd_, msg.hwnd)) {
+        msg.hwnd = hwnd_;
+    }
     // Dialog-style keyboard handling: Tab and Shift+Tab move between the
     // tab stops.
     if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &msg)) return;
@@ -233,7 +298,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noe
     return form->handle(hwnd, msg, wp, lp);
 }
 
-LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+inline LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_TIMER:
             if (wp == kTimerId) raise(Tick);
@@ -247,6 +312,23 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
         case WM_MOUSEWHEEL:
             wheel(GET_WHEEL_DELTA_WPARAM(wp));
+            return 0;
+
+        case kMouseHWheel:
+            // Tilted to the right (a positive delta) is right, as the wheel
+            // rolled towards the user.
+            wheel(-GET_WHEEL_DELTA_WPARAM(wp));
+            return 0;
+
+        case kGetDpiScaledSize: {
+            // Per-monitor aware (v2): the size the window will need at the
+            // DPI it is about to get, not its size stretched.
+            *reinterpret_cast<SIZE*>(lp) = windowSize(static_cast<int>(wp));
+            return TRUE;
+        }
+
+        case kDpiChanged:
+            setDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
             return 0;
 
         case WM_ACTIVATE:
@@ -305,7 +387,7 @@ LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void Form::moveFocus(HWND control) {
+inline void Form::moveFocus(HWND control) {
     // An edit control that a dialog gives the focus to has its whole text
     // selected, whichever way the focus came.
     if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
@@ -343,7 +425,7 @@ void Form::raise(const Event& handler) {
     inEvent_ = false;
 }
 
-void Form::reportUntrapped(const ErrorReport& error) {
+inline void Form::reportUntrapped(const ErrorReport& error) {
     // No further tick while the message is shown; then the program ends.
     if (hwnd_ != nullptr) KillTimer(hwnd_, kTimerId);
     ShowError(hwnd_, error, true);

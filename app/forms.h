@@ -3,7 +3,9 @@
 // (scroll_bar.h), a multi-line text box and a timer. Events run one at a time
 // on the UI thread; an error that escapes an event handler is reported to the
 // user (error_report.h) and ends the program. Tab and Shift+Tab move the focus
-// between the controls that are tab stops, as in a dialog.
+// between the controls that are tab stops, as in a dialog. The layout is kept
+// in twips and turned into pixels at the form's DPI, again whenever Windows
+// moves the window to a monitor of another DPI.
 //
 // The form owns its scroll bar and its timer, which go with it: there is no
 // order of tear-down to get wrong.
@@ -15,6 +17,7 @@
 #include <string_view>
 
 #include "controls.h"
+#include "dpi.h"
 #include "error_report.h"
 #include "event.h"
 #include "layout.h"
@@ -29,10 +32,15 @@ template <typename Handle, auto Release>
 class Owned {
 public:
     explicit Owned(Handle handle) noexcept : handle_(handle) {}
-    ~Owned() { if (handle_ != nullptr) Release(handle_); }
+    ~Owned() { reset(nullptr); }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
     Handle get() const noexcept { return handle_; }
+    // Releases the handle held and takes another.
+    void reset(Handle handle) noexcept {
+        if (handle_ != nullptr) Release(handle_);
+        handle_ = handle;
+    }
 
 private:
     Handle handle_;
@@ -52,6 +60,7 @@ public:
     MeasuringDC(const MeasuringDC&) = delete;
     MeasuringDC& operator=(const MeasuringDC&) = delete;
     HDC get() const noexcept { return dc_; }
+    void select(HFONT font) noexcept { SelectObject(dc_, font); }
 
 private:
     HDC dc_;
@@ -60,25 +69,29 @@ private:
 
 class Label final : public TextControl {
 public:
-    Label(Form& form, int id, Box placed, std::u16string_view text);
+    Label(Form& form, int id, TwipsBox placed, std::u16string_view text);
 
     Text text() const override { return text_; }
     void setText(std::u16string_view text) override;
     HWND hwnd() const noexcept { return hwnd_; }
+    // Where the layout puts it at the form's DPI, sized to its text in the
+    // form's font (which may have changed).
+    void place(Box placed) noexcept;
 
 private:
-    void fit();
+    // Sizes the label to its text; false when the text cannot be measured.
+    bool fit(bool moved) noexcept;
 
     HWND hwnd_ = nullptr;
     HDC measure_;
-    Box placed_;  // where the layout put it, and then its current size
-    int lineHeight_ = 0;
+    Box placed_{};  // where the layout put it, and then its current size
+    int lineHeight_ = 0;  // of the font it was last measured in
     Text text_;
 };
 
 class TextBox {
 public:
-    TextBox(Form& form, int id, Box placed, std::u16string_view text);
+    TextBox(Form& form, int id, TwipsBox placed, std::u16string_view text);
     HWND hwnd() const noexcept { return hwnd_; }
 
 private:
@@ -87,9 +100,10 @@ private:
 
 struct FormStyle {
     std::u16string_view caption;
-    int clientWidth, clientHeight;
-    int iconId;  // icon group of the executable; 0 for the system's default
-    HFONT font;  // owned by the form from then on
+    int clientWidth, clientHeight;  // in twips
+    int iconId;                     // icon group of the executable; 0 for the system's default
+    int dpi;                        // the DPI the form is first laid out at
+    HFONT (*font)(int dpi);         // the form's font at a DPI, owned by the form
 };
 
 class Form {
@@ -103,18 +117,27 @@ public:
     HINSTANCE instance() const noexcept { return instance_; }
     HFONT font() const noexcept { return font_.get(); }
     HDC measuringDC() const noexcept { return measure_.get(); }
+    int dpi() const noexcept { return dpi_; }
 
-    // Creates a visible child control in the form's font; raises CreateFailed
-    // naming `what` when the system cannot.
-    HWND createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, Box placed,
-                       std::u16string_view what);
+    // Creates a visible child control in the form's font, where its twips put
+    // it at the form's DPI; raises CreateFailed naming `what` when the system
+    // cannot. A label is placed by itself (Label::place).
+    HWND createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle,
+                       TwipsBox placed, std::u16string_view what, Label* label = nullptr);
+
+    // Lays the window out at another DPI: the font of that DPI (the old one
+    // released), every control from its twips, the labels sized to their
+    // texts, and the window the size its client area needs, where `suggested`
+    // puts it (or where it is). Values, texts and the focus stay. Nothing
+    // changes when the font cannot be created.
+    void setDpi(int dpi, const RECT* suggested = nullptr) noexcept;
 
     // The control that holds the keyboard focus when the window opens.
     void setInitialFocus(HWND control) noexcept { focus_ = control; }
 
     // Creates the form's scroll bar, whose Change event the form raises. A
     // form has one: asking for a second raises CreateFailed.
-    HScrollBar& createScrollBar(int id, Box placed, HScrollBar::Range range);
+    HScrollBar& createScrollBar(int id, TwipsBox placed, HScrollBar::Range range);
 
     // Starts the form's timer: Tick is raised every intervalMs until the
     // window goes or an error is reported. Raises CreateFailed when the
@@ -122,19 +145,21 @@ public:
     void startTimer(UINT intervalMs);
     Event Tick;
 
-    // Shows the window and runs the message loop until the window is closed;
-    // returns the program's exit code. Returns at once when the window is
-    // already gone.
+    // Lays the window out at the DPI of its monitor, shows it and runs the
+    // message loop until the window is closed; returns the program's exit
+    // code. Returns at once when the window is already gone.
     int run(int showCommand);
 
-    // Shows the window as the show command asks, but never maximized: a
-    // window without a maximize box could not be restored. (A minimized one
-    // comes back from its task bar button.)
+    // Shows the window as the launcher's show command asks, but always where
+    // the user can reach it and never maximized: a hidden start is shown, a
+    // maximized one opens at the window's own size (it has no maximize box to
+    // restore it with); a minimized one stays minimized, to come back from
+    // its task bar button.
     void show(int showCommand);
 
     // One message of the loop: the form's keyboard handling (Tab and
-    // Shift+Tab between the tab stops, Escape ignored, the mouse wheel to the
-    // bar), then the window procedure.
+    // Shift+Tab between the tab stops, Escape ignored, the mouse wheel and
+    // its tilt to the bar), then the window procedure.
     void dispatch(MSG& msg);
 
 private:
@@ -148,13 +173,24 @@ private:
     void moveFocus(HWND control);
     void scrollBy(int code, int position);
     void wheel(int delta);
+    SIZE windowSize(int dpi) noexcept;
+    void fitClient() noexcept;
 
     HINSTANCE instance_;
+    const FormStyle style_;
+    int dpi_;
     Font font_;
     MeasuringDC measure_;
     Icon smallIcon_;  // the window's; destroyed after it
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
+    struct Placed {
+        HWND hwnd;
+        TwipsBox box;
+        Label* label;
+    };
+    Placed placed_[8] = {};  // the controls, where the layout puts them
+    int controls_ = 0;
     std::optional<HScrollBar> scrollBar_;
     int wheelDelta_ = 0;  // of the notches not yet turned into steps
     bool inEvent_ = false;

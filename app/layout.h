@@ -19,11 +19,11 @@ constexpr int kTwipsPerInch = 1440;
 constexpr int kPointsPerInch = 72;
 
 // value * dpi / perInch, rounded to the nearest whole pixel (halves away from
-// zero, as MulDiv does).
+// zero, as MulDiv does). In 32 bits: the layout's twips and any DPI a monitor
+// has stay far below 2^31 when multiplied.
 constexpr int ScaleRounded(int value, int dpi, int perInch) {
-    const long long scaled = static_cast<long long>(value) * dpi;
-    const long long half = perInch / 2;
-    return static_cast<int>(scaled >= 0 ? (scaled + half) / perInch : -((-scaled + half) / perInch));
+    const int scaled = value * dpi, half = perInch / 2;
+    return scaled >= 0 ? (scaled + half) / perInch : -((-scaled + half) / perInch);
 }
 
 constexpr int TwipsToPixels(int twips, int dpi) { return ScaleRounded(twips, dpi, kTwipsPerInch); }

@@ -25,10 +25,8 @@ using SetLayeredWindowAttributesFn = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
 
 static_assert(sizeof(Point) == sizeof(POINT), "Point must match POINT");
 
-// DPI_AWARENESS_CONTEXT and its per-monitor values (Windows 10 1703 and
-// 1607), which the XP-level headers do not declare.
-using DpiContext = HANDLE;
-using SetThreadDpiAwarenessContextFn = DpiContext(WINAPI*)(DpiContext);
+// Per-monitor DPI awareness contexts (Windows 10 1703 and 1607), which the
+// XP-level headers do not declare.
 const DpiContext kPerMonitorAwareV2 = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-4));
 const DpiContext kPerMonitorAware = reinterpret_cast<DpiContext>(static_cast<INT_PTR>(-3));
 
@@ -83,15 +81,17 @@ User32WindowSystem::User32WindowSystem(const User32Entries& entries) noexcept
 
 // A program that is not per-monitor DPI-aware gets pointer positions and
 // hands WindowFromPoint points that Windows scales for monitors at another
-// scaling, so the window picked is only as exact as that scaling. From
-// Windows 10 1607 on, the two calls run in a per-monitor-aware thread
-// context, in the screen's own pixels, and the thread's previous context is
-// restored after each; where the entry does not exist they run as they are.
-// (Wine scales nothing: under Wine both ways give the same.)
+// scaling, so the window picked is only as exact as that scaling. Where the
+// process is per-monitor aware (Windows 10 1703 on, DeclareDpiAware) the two
+// calls are in the screen's own pixels as they are. Where it is not, but
+// Windows has thread contexts (Windows 10 1607, or a compatibility setting
+// that keeps the process system-aware), they run in a per-monitor-aware
+// thread context, and the thread's previous context is restored after each;
+// elsewhere they run as they are. (Wine scales nothing: under Wine all ways
+// give the same.)
 class User32WindowSystem::ScreenPixels {
 public:
-    explicit ScreenPixels(Entry& setThreadDpiAwarenessContext) noexcept
-        : set_(setThreadDpiAwarenessContext.asOptional<SetThreadDpiAwarenessContextFn>()) {
+    explicit ScreenPixels(User32WindowSystem& ws) noexcept : set_(ws.threadContextSetter()) {
         if (set_ == nullptr) return;
         previous_ = set_(kPerMonitorAwareV2);
         if (previous_ == nullptr) previous_ = set_(kPerMonitorAware);
@@ -107,9 +107,24 @@ private:
     DpiContext previous_ = nullptr;
 };
 
+SetThreadDpiAwarenessContextFn User32WindowSystem::threadContextSetter() noexcept {
+    if (!threadContextSought_) {
+        threadContextSought_ = true;
+        // DPI_AWARENESS_PER_MONITOR_AWARE: what the thread's context says,
+        // under either version of per-monitor awareness.
+        const auto get = Entry(user32_, "GetThreadDpiAwarenessContext").asOptional<DpiContext(WINAPI*)()>();
+        const auto awareness =
+            Entry(user32_, "GetAwarenessFromDpiAwarenessContext").asOptional<int(WINAPI*)(DpiContext)>();
+        if (get == nullptr || awareness == nullptr || awareness(get()) != 2) {
+            threadContextSetter_ = setThreadDpiAwarenessContext_.asOptional<SetThreadDpiAwarenessContextFn>();
+        }
+    }
+    return threadContextSetter_;
+}
+
 std::int32_t User32WindowSystem::GetCursorPos(Point* point) {
     const auto fn = getCursorPos_.as<GetCursorPosFn>();
-    ScreenPixels screenPixels(setThreadDpiAwarenessContext_);
+    ScreenPixels screenPixels(*this);
     POINT p{point->x, point->y};
     const BOOL ok = fn(&p);
     point->x = p.x;
@@ -119,7 +134,7 @@ std::int32_t User32WindowSystem::GetCursorPos(Point* point) {
 
 Handle User32WindowSystem::WindowFromPoint(std::int32_t x, std::int32_t y) {
     const auto fn = windowFromPoint_.as<WindowFromPointFn>();
-    ScreenPixels screenPixels(setThreadDpiAwarenessContext_);
+    ScreenPixels screenPixels(*this);
     return FromHwnd(fn(POINT{x, y}));
 }
 

@@ -9,6 +9,10 @@
 
 namespace kavrelo {
 
+// DPI_AWARENESS_CONTEXT, which the XP-level headers do not declare.
+using DpiContext = HANDLE;
+using SetThreadDpiAwarenessContextFn = DpiContext(WINAPI*)(DpiContext);
+
 // A system library loaded by name on first use and released with its owner.
 class Library {
 public:
@@ -80,9 +84,14 @@ public:
 private:
     // Runs GetCursorPos and WindowFromPoint in the screen's own pixels.
     class ScreenPixels;
+    // SetThreadDpiAwarenessContext where the thread needs another context
+    // for that, or nullptr; found out at the first call.
+    SetThreadDpiAwarenessContextFn threadContextSetter() noexcept;
 
     Library user32_{L"user32"};
     Entry setThreadDpiAwarenessContext_{user32_, "SetThreadDpiAwarenessContext"};  // Windows 10 1607 on
+    SetThreadDpiAwarenessContextFn threadContextSetter_ = nullptr;
+    bool threadContextSought_ = false;
     Entry getCursorPos_;
     Entry windowFromPoint_;
     Entry getKeyState_;

@@ -111,9 +111,6 @@ class Session:
                              stdout=subprocess.PIPE, text=True, check=True, timeout=300).stdout
         self.env.update(line.split("=", 1) for line in out.splitlines() if "=" in line)
         self.prefix = self.env["WINEPREFIX"]
-        # No window manager: unmanaged windows, which Wine hides and destroys
-        # at once instead of waiting for a manager to withdraw them.
-        self.wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f").wait(60)
         self.probe = Probe(self)
         self.move(*PARKED)
 

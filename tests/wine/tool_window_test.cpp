@@ -194,6 +194,63 @@ TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphT
 
 INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 120, 144));
 
+// What a user sees of the layout: the client area, the font's height and
+// every control's box.
+std::vector<LONG> Geometry(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    std::vector<LONG> g{client.right, client.bottom, FontDC(GetDlgItem(window, kIdLabel1)).metrics.tmHeight};
+    for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        const RECT r = BoxOf(c);
+        g.insert(g.end(), {r.left, r.top, r.right, r.bottom});
+    }
+    return g;
+}
+
+TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsItsState) {
+    const auto adjust = reinterpret_cast<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), "AdjustWindowRectExForDpi")));
+    // The same target and value in a window of this test's and in one built
+    // at a DPI, so that the labels show the same texts.
+    const auto setUp = [&](HWND w) {
+        ws.under = 4242;
+        ws.f1Down = true;
+        SendMessageW(w, WM_TIMER, g_timers.at(0).id, 0);
+        ws.f1Down = false;
+        SendMessageW(w, WM_HSCROLL, SB_PAGERIGHT, reinterpret_cast<LPARAM>(GetDlgItem(w, kIdHScroll1)));
+    };
+    open(96);
+    setUp(window());
+    const std::vector<LONG> at96 = Geometry(window());
+    SetFocus(control(kIdText1));
+    HeldObjects held;
+    for (const int dpi : {144, 96}) {
+        // Asked first (per-monitor v2), the window names the size its client
+        // area needs at that DPI, not its own size stretched.
+        RECT needed{0, 0, Px(6405, dpi), Px(3090, dpi)};
+        if (adjust != nullptr) {
+            SIZE size{};
+            EXPECT_TRUE(SendMessageW(window(), 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)));
+            adjust(&needed, GetWindowLongW(window(), GWL_STYLE), FALSE, GetWindowLongW(window(), GWL_EXSTYLE), dpi);
+            EXPECT_TRUE(size.cx == needed.right - needed.left && size.cy == needed.bottom - needed.top) << dpi;
+        }
+        RECT suggested{100, 80, 100 + needed.right - needed.left, 80 + needed.bottom - needed.top};
+        SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Form1 built(Instance(), ws, dpi);
+        setUp(built.form().hwnd());
+        EXPECT_EQ(Geometry(window()), Geometry(built.form().hwnd())) << dpi;
+        RECT now{};
+        GetWindowRect(window(), &now);
+        EXPECT_TRUE(now.left == 100 && now.top == 80) << "where Windows suggested, at " << dpi;
+    }
+    EXPECT_EQ(held.counts(), (std::array<long, 4>{})) << "windows, GDI objects and DCs, icons, heap blocks";
+    EXPECT_EQ(Geometry(window()), at96);
+    EXPECT_EQ(value(), 10);
+    EXPECT_EQ(text(kIdLabel1), L"10");
+    EXPECT_EQ(text(kIdLabel3), L"4242");
+    EXPECT_EQ(GetFocus(), control(kIdText1));
+}
+
 TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNotice) {
     open();
     EXPECT_EQ(TextOf(window()), L"Kavrelo");
@@ -256,22 +313,8 @@ TEST_F(ToolWindow, LabelsFollowTheirTextsFromAFixedLeftEdge) {
     EXPECT_TRUE(ws.alphas.empty()) << "a capture alone changes no window";
 }
 
-BOOL CALLBACK Count(HWND, LPARAM count) {
-    ++*reinterpret_cast<int*>(count);
-    return TRUE;
-}
-BOOL CALLBACK CountWithChildren(HWND window, LPARAM count) {
-    EnumChildWindows(window, &Count, count);
-    return Count(window, count);
-}
-
 TEST_F(ToolWindow, TicksAndChangesLeaveNoWindowObjectOrHeapBlockBehind) {
     open();
-    const auto windows = [] {
-        int n = 0;
-        EnumThreadWindows(GetCurrentThreadId(), &CountWithChildren, reinterpret_cast<LPARAM>(&n));
-        return n;
-    };
     const auto run = [&](int times) {
         for (int i = 0; i < times; ++i) {
             ws.under = i * 1000003 - 30000000;  // texts of every length
@@ -282,15 +325,10 @@ TEST_F(ToolWindow, TicksAndChangesLeaveNoWindowObjectOrHeapBlockBehind) {
     };
     capture(4242);
     run(10);  // whatever is made once, on first use
-    const int before = windows();
     HeldObjects held;
     ASSERT_TRUE(held.applied());
     run(60);
-    const long counts[] = {windows() - before, held.gdi, held.user, held.heap};  // before any report
-    EXPECT_EQ(counts[0], 0) << "windows";
-    EXPECT_EQ(counts[1], 0) << "GDI objects or DCs";
-    EXPECT_EQ(counts[2], 0) << "icons";
-    EXPECT_EQ(counts[3], 0) << "heap blocks";
+    EXPECT_EQ(held.counts(), (std::array<long, 4>{})) << "windows, GDI objects and DCs, icons, heap blocks";
     EXPECT_EQ(held.uncounted(), "");
 }
 
@@ -473,23 +511,31 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnTwoSizesAndDestroysItsSmallIconOnceAfterTh
 
 // ---- the program: its start and its errors ----
 
-TEST(Program, StartedMaximizedItOpensAtItsOwnSizeAtTheSystemsDpiDeclaredDpiAware) {
-    DpiCalls calls;
-    ASSERT_TRUE(calls.applied());
-    FakeWindowSystem ws;
-    bool seen = false, zoomed = true;
-    RECT client{};
-    ws.onTick = [&] {
-        if (seen) return;
-        seen = true;
-        HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
-        zoomed = IsZoomed(w) != FALSE;
-        GetClientRect(w, &client);
-        PostMessageW(w, WM_CLOSE, 0, 0);
-    };
-    EXPECT_EQ(RunKavrelo(Instance(), ws, SW_SHOWMAXIMIZED), 0);
-    ASSERT_TRUE(seen);
-    EXPECT_FALSE(zoomed);
+// The program's calls of ShowWindow: the command, and whether the window is
+// one whose first show Windows gives the launcher's show command instead
+// (STARTUPINFO) when that is SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT: a
+// captioned top-level window (Wine's conformance tests). Wine 8 replaces no
+// command, so the tests look at what the program asks for.
+struct Show {
+    int command;
+    bool replaceable;
+};
+std::vector<Show> g_shows;
+decltype(&ShowWindow) g_showWindow = nullptr;
+BOOL WINAPI RecordingShowWindow(HWND window, int command) {
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    const bool main = !(style & WS_CHILD) && (style & WS_CAPTION) == WS_CAPTION;
+    g_shows.push_back({command, main && (command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_SHOWDEFAULT)});
+    return g_showWindow(window, command);
+}
+struct RecordedShows : ImportPatch {
+    RecordedShows() : ImportPatch("user32.dll", "ShowWindow", reinterpret_cast<void*>(&RecordingShowWindow)) {
+        g_showWindow = original<decltype(&ShowWindow)>();
+        g_shows.clear();
+    }
+};
+
+TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDeclaredDpiAware) {
     // At the DPI the system reports: the prefix's (scripts/wine-run).
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
@@ -497,13 +543,44 @@ TEST(Program, StartedMaximizedItOpensAtItsOwnSizeAtTheSystemsDpiDeclaredDpiAware
     wchar_t prefixDpi[8] = L"96";
     GetEnvironmentVariableW(L"KAVRELO_DPI", prefixDpi, 8);
     ASSERT_EQ(dpi, _wtoi(prefixDpi));
-    EXPECT_EQ(client.right, Px(6405, dpi));
-    EXPECT_EQ(client.bottom, Px(3090, dpi));
-    // Where the system has the entry (Vista and later; Wine too), before any
-    // window: otherwise Windows would stretch the window as a picture.
-    if (GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDPIAware") != nullptr) {
-        EXPECT_EQ(calls.declared, 1);
-        EXPECT_FALSE(calls.windowBeforeDeclared);
+    const bool perMonitor = GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDpiAwarenessContext") != nullptr;
+    const bool systemAware = GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDPIAware") != nullptr;
+    // The launcher's show command, and whether the window is to stay minimized.
+    const struct { int launcher; bool minimized; } starts[] = {
+        {SW_HIDE, false}, {SW_SHOWNORMAL, false}, {SW_SHOWMINIMIZED, true}, {SW_SHOWMAXIMIZED, false},
+        {SW_SHOWNOACTIVATE, false}, {SW_SHOW, false}, {SW_MINIMIZE, true}, {SW_SHOWMINNOACTIVE, true},
+        {SW_SHOWNA, false}, {SW_RESTORE, false}, {SW_SHOWDEFAULT, false}, {SW_FORCEMINIMIZE, true}};
+    for (const auto& start : starts) {
+        DpiCalls calls;
+        RecordedShows shows;
+        ASSERT_TRUE(calls.applied() && shows.applied());
+        FakeWindowSystem ws;
+        bool seen = false, visible = false, minimized = false, zoomed = true;
+        RECT client{};
+        ws.onTick = [&] {
+            if (seen) return;
+            seen = true;
+            HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
+            visible = IsWindowVisible(w) != FALSE;
+            minimized = IsIconic(w) != FALSE;
+            zoomed = IsZoomed(w) != FALSE;
+            GetClientRect(w, &client);
+            PostMessageW(w, WM_CLOSE, 0, 0);
+        };
+        EXPECT_EQ(RunKavrelo(Instance(), ws, start.launcher), 0);
+        ASSERT_TRUE(seen) << start.launcher;
+        EXPECT_TRUE(visible && !zoomed && minimized == start.minimized) << start.launcher;
+        ASSERT_FALSE(g_shows.empty());
+        EXPECT_FALSE(g_shows[0].replaceable) << "on Windows, the launcher's command instead: " << start.launcher;
+        if (!start.minimized) {
+            EXPECT_TRUE(client.right == Px(6405, dpi) && client.bottom == Px(3090, dpi)) << start.launcher;
+        }
+        // Per-monitor aware where Windows has it (10 1703), otherwise
+        // system-aware where it has that (Vista; Wine 8 refuses the first),
+        // before any window: else Windows would stretch it as a picture.
+        if (perMonitor) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
+        if (systemAware) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+        EXPECT_FALSE(DpiCalls::windowBeforeDeclared);
     }
 }
 
@@ -537,10 +614,16 @@ TEST(Program, AnErrorWhileBuildingTheWindowIsReportedUntilDismissed) {
     HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseTextBoxes, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     FakeWindowSystem ws;
+    RecordedShows shows;
     ErrorBoxWatcher watcher(1000);
     const int code = RunKavrelo(Instance(), ws, SW_SHOWNORMAL);
     watcher.finish();
     UnhookWindowsHookEx(hook);
+    // Before the report, the first show of a captioned top-level window with
+    // a command Windows keeps: the report itself is not the first, to be
+    // shown as the launcher asked.
+    ASSERT_FALSE(g_shows.empty());
+    EXPECT_FALSE(g_shows[0].replaceable);
     EXPECT_EQ(code, kExitUntrappedError);
     EXPECT_TRUE(watcher.stayedUp) << "the report closed before it was dismissed";
     EXPECT_EQ(watcher.ownerClass, L"") << "nothing half-built owns it";
@@ -611,7 +694,7 @@ TEST(Form, TheWindowsLastMessageHasItsDefaultProcessingHoweverItGoes) {
         g_ncDestroyed.clear();
         HWND window = nullptr;
         {
-            Form form(Instance(), FormStyle{u"KavreloFormsTest", 200, 100, 0, CreateForm1Font(96)});
+            Form form(Instance(), FormStyle{u"KavreloFormsTest", 3000, 1500, 0, 96, &CreateForm1Font});
             window = form.hwnd();
             if (fromOutside) DestroyWindow(window);
         }
@@ -625,7 +708,7 @@ TEST(Form, NeitherItsWindowDestroyedOutsideTheLoopNorAnErrorBoxLosesAQuit) {
     // WM_QUIT left behind would close the next message box at once.
     TakeQuit();
     {
-        Form form(Instance(), FormStyle{u"KavreloFormsTest", 200, 100, 0, CreateForm1Font(96)});
+        Form form(Instance(), FormStyle{u"KavreloFormsTest", 3000, 1500, 0, 96, &CreateForm1Font});
         DestroyWindow(form.hwnd());
         EXPECT_EQ(form.run(SW_HIDE), 0) << "a form whose window is gone returns at once";
     }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -136,15 +137,25 @@ private:
     void** slot_ = nullptr;
 };
 
-// What this executable's code holds while this lives, counted through its own
-// imports: GDI objects and DCs it creates or gets and has not deleted or
-// released (gdi), icons it loaded for itself and has not destroyed (user),
-// blocks of the C runtime's heap not freed (heap). The same on Windows and
-// under Wine, whose GetGuiResources is a stub that answers 0. A function that
-// makes such an object and is counted nowhere is named by uncounted().
+inline BOOL CALLBACK CountWindow(HWND, LPARAM count) {
+    ++*reinterpret_cast<long*>(count);
+    return TRUE;
+}
+inline BOOL CALLBACK CountWithDescendants(HWND window, LPARAM count) {
+    EnumChildWindows(window, &CountWindow, count);  // every level below
+    return CountWindow(window, count);
+}
+
+// What this thread and this executable's code came to hold while this lives:
+// windows of the thread; and, counted through the executable's own imports,
+// GDI objects and DCs it created or got and did not delete or release (gdi),
+// icons it loaded for itself and did not destroy (user), blocks of the C
+// runtime's heap not freed (heap). The same on Windows and under Wine, whose
+// GetGuiResources is a stub that answers 0. A function that makes such an
+// object and is counted nowhere is named by uncounted().
 class HeldObjects {
 public:
-    HeldObjects() {
+    HeldObjects() : windows_(Windows()) {
         Count<__COUNTER__>("gdi32.dll", "CreateCompatibleDC", &CreateCompatibleDC, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "CreateFontW", &CreateFontW, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "DeleteDC", &DeleteDC, &gdi, -1);
@@ -161,6 +172,8 @@ public:
 #endif
         gdi = user = heap = 0;
     }
+    // {windows, gdi, user, heap} held now and not before.
+    std::array<long, 4> counts() const { return {Windows() - windows_, gdi, user, heap}; }
     bool applied() const {
         for (const auto& patch : patches_) {
             if (!patch->applied()) return false;
@@ -187,6 +200,11 @@ public:
     }
 
 private:
+    static long Windows() {
+        long n = 0;
+        EnumThreadWindows(GetCurrentThreadId(), &CountWithDescendants, reinterpret_cast<LPARAM>(&n));
+        return n;
+    }
     template <int Id, typename R, typename... A>
     struct Counted {
         static inline R(WINAPI* real)(A...) = nullptr;
@@ -241,55 +259,71 @@ private:
     static inline void*(__cdecl* calloc_)(size_t, size_t) = nullptr;
     static inline void*(__cdecl* realloc_)(void*, size_t) = nullptr;
     static inline void(__cdecl* free_)(void*) = nullptr;
+    const long windows_;
     std::vector<std::unique_ptr<ImportPatch>> patches_;
     std::set<std::string> counted_;
 };
 
 // The DPI entries the program looks up by name (GetProcAddress), handed back
-// wrapped while this lives, so that a test sees each call: whether the
-// process declared itself DPI-aware and whether a window existed by then, and
-// each thread DPI context set, with what the call returned.
+// wrapped while this lives, so that a test sees each call: the per-monitor
+// and the system awareness the process asked for (the context, whether it was
+// granted, whether a window existed by then), each thread DPI context set
+// with what the call returned; and the awareness of the thread's context made
+// what `awareness` says (when not -1).
 class DpiCalls {
 public:
     DpiCalls() : patch_("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&GetProcAddressHook)) {
-        getProcAddress_ = patch_.original<decltype(&GetProcAddress)>();
+        real_ = patch_.original<decltype(&GetProcAddress)>();
+        perMonitor = {};
         declared = 0;
         windowBeforeDeclared = false;
         contexts.clear();
+        awareness = -1;
     }
     bool applied() const { return patch_.applied(); }
     struct ContextCall { INT_PTR set, returned; };
-    static inline int declared = 0;
+    static inline ContextCall perMonitor{};  // SetProcessDpiAwarenessContext
+    static inline int declared = 0;          // SetProcessDPIAware calls
     static inline bool windowBeforeDeclared = false;
-    static inline std::vector<ContextCall> contexts;
+    static inline std::vector<ContextCall> contexts;  // SetThreadDpiAwarenessContext
+    static inline int awareness = -1;
 
 private:
+    template <typename Fn>
+    static Fn Real(const char* name) { return reinterpret_cast<Fn>(reinterpret_cast<void*>(real_(GetModuleHandleW(L"user32"), name))); }
+    static BOOL WINAPI SetProcessDpiAwarenessContextHook(HANDLE context) {
+        windowBeforeDeclared |= FindWindowW(L"KavreloForm", nullptr) != nullptr;
+        const BOOL granted = Real<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext")(context);
+        perMonitor = {reinterpret_cast<INT_PTR>(context), granted};
+        return granted;
+    }
     static BOOL WINAPI SetProcessDPIAwareHook() {
         ++declared;
         windowBeforeDeclared |= FindWindowW(L"KavreloForm", nullptr) != nullptr;
-        return reinterpret_cast<BOOL(WINAPI*)()>(setProcessDPIAware_)();
+        return Real<BOOL(WINAPI*)()>("SetProcessDPIAware")();
     }
     static HANDLE WINAPI SetThreadDpiAwarenessContextHook(HANDLE context) {
-        HANDLE previous = reinterpret_cast<HANDLE(WINAPI*)(HANDLE)>(
-            reinterpret_cast<void*>(setThreadDpiAwarenessContext_))(context);
+        HANDLE previous = Real<HANDLE(WINAPI*)(HANDLE)>("SetThreadDpiAwarenessContext")(context);
         contexts.push_back({reinterpret_cast<INT_PTR>(context), reinterpret_cast<INT_PTR>(previous)});
         return previous;
     }
+    static int WINAPI GetAwarenessFromDpiAwarenessContextHook(HANDLE context) {
+        return awareness != -1 ? awareness : Real<int(WINAPI*)(HANDLE)>("GetAwarenessFromDpiAwarenessContext")(context);
+    }
     static FARPROC WINAPI GetProcAddressHook(HMODULE module, LPCSTR name) {
-        const FARPROC real = getProcAddress_(module, name);
+        const FARPROC real = real_(module, name);
         if (real == nullptr || IS_INTRESOURCE(name)) return real;
-        if (std::strcmp(name, "SetProcessDPIAware") == 0) {
-            setProcessDPIAware_ = real;
-            return reinterpret_cast<FARPROC>(&SetProcessDPIAwareHook);
-        }
-        if (std::strcmp(name, "SetThreadDpiAwarenessContext") == 0) {
-            setThreadDpiAwarenessContext_ = real;
-            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SetThreadDpiAwarenessContextHook));
+        const std::pair<const char*, void*> hooks[] = {
+            {"SetProcessDpiAwarenessContext", reinterpret_cast<void*>(&SetProcessDpiAwarenessContextHook)},
+            {"SetProcessDPIAware", reinterpret_cast<void*>(&SetProcessDPIAwareHook)},
+            {"SetThreadDpiAwarenessContext", reinterpret_cast<void*>(&SetThreadDpiAwarenessContextHook)},
+            {"GetAwarenessFromDpiAwarenessContext", reinterpret_cast<void*>(&GetAwarenessFromDpiAwarenessContextHook)}};
+        for (const auto& [entry, hook] : hooks) {
+            if (std::strcmp(name, entry) == 0) return reinterpret_cast<FARPROC>(hook);
         }
         return real;
     }
-    static inline decltype(&GetProcAddress) getProcAddress_ = nullptr;
-    static inline FARPROC setProcessDPIAware_ = nullptr, setThreadDpiAwarenessContext_ = nullptr;
+    static inline decltype(&GetProcAddress) real_ = nullptr;
     ImportPatch patch_;
 };
 
