@@ -369,32 +369,36 @@ TEST_F(ToolWindow, EveryChangeOfTheBarIsAppliedOnceAndNoneWhileTheThumbIsDragged
     expectApplied(200, 4242, changes);
 }
 
-TEST_F(ToolWindow, EachNotchOfTheWheelIsOneStepOfTheBarWhereverTheSystemSendsIt) {
-    open();
-    capture(4242);
-    const auto wheel = [&](int delta) { SendMessageW(window(), WM_MOUSEWHEEL, MAKEWPARAM(0, delta), 0); };
-    wheel(-WHEEL_DELTA);  // toward the user: right, as on Windows' own sliders
-    expectApplied(1, 4242, 1);
-    wheel(-3 * WHEEL_DELTA);
-    expectApplied(4, 4242, 4);
-    wheel(WHEEL_DELTA);
-    expectApplied(3, 4242, 5);
-    wheel(-WHEEL_DELTA / 3);
-    wheel(-WHEEL_DELTA / 3);
-    EXPECT_EQ(value(), 3) << "two thirds of a notch";
-    wheel(-WHEEL_DELTA / 3);
-    expectApplied(4, 4242, 6);
-    // Posted to the control with the focus or under the pointer.
-    for (int id : {kIdText1, kIdHScroll1, kIdLabel5}) {
-        PostMessageW(control(id), WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), 0);
+TEST_F(ToolWindow, EachNotchOfTheWheelOrOfItsTiltIsOneStepOfTheBarWhereverTheSystemSendsIt) {
+    // Rolled towards the user is right, as on Windows' own sliders; tilted
+    // to the right (a positive delta) is right.
+    for (const auto& [message, right] : {std::pair{UINT{WM_MOUSEWHEEL}, -WHEEL_DELTA}, {UINT{0x020E}, WHEEL_DELTA}}) {
+        open();
+        ws.alphas.clear();
+        capture(4242);
+        const auto turn = [&](int thirds) { SendMessageW(window(), message, MAKEWPARAM(0, right * thirds / 3), 0); };
+        turn(3);
+        expectApplied(1, 4242, 1);
+        turn(9);
+        expectApplied(4, 4242, 4);
+        turn(-3);
+        expectApplied(3, 4242, 5);
+        turn(1);
+        turn(1);
+        EXPECT_EQ(value(), 3) << "two thirds of a notch";
+        turn(1);
+        expectApplied(4, 4242, 6);
+        // Posted to the control with the focus or under the pointer.
+        for (int id : {kIdText1, kIdHScroll1, kIdLabel5}) PostMessageW(control(id), message, MAKEWPARAM(0, right), 0);
+        EXPECT_TRUE(PumpUntil([&] { return value() == 7; }, 5000, &form())) << message;
+        expectApplied(7, 4242, 9);
     }
-    EXPECT_TRUE(PumpUntil([&] { return value() == 7; }, 5000, &form()));
-    expectApplied(7, 4242, 9);
 }
 
 // ---- the keyboard, the focus and the mouse as a user meets them ----
 
-void Press(WORD key, bool shift = false) {
+// A key pressed and released, with a modifier key (Shift, Ctrl) held.
+void Press(WORD key, WORD modifier = 0) {
     INPUT in[4] = {};
     int n = 0;
     const auto add = [&](WORD vk, DWORD flags) {
@@ -402,10 +406,10 @@ void Press(WORD key, bool shift = false) {
         in[n].ki.wVk = vk;
         in[n++].ki.dwFlags = flags;
     };
-    if (shift) add(VK_SHIFT, 0);
+    if (modifier != 0) add(modifier, 0);
     add(key, 0);
     add(key, KEYEVENTF_KEYUP);
-    if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+    if (modifier != 0) add(modifier, KEYEVENTF_KEYUP);
     SendInput(n, in, sizeof(INPUT));
 }
 
@@ -426,7 +430,7 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
 
     const struct { bool shift; HWND to; } tabs[] = {{false, text1}, {false, bar}, {true, text1}, {true, bar}, {false, text1}};
     for (const auto& tab : tabs) {
-        Press(VK_TAB, tab.shift);
+        Press(VK_TAB, tab.shift ? VK_SHIFT : 0);
         EXPECT_TRUE(focusOn(tab.to)) << (tab.shift ? "Shift+Tab" : "Tab");
     }
     DWORD start = 1, end = 0;
@@ -434,11 +438,24 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     EXPECT_EQ(start, 0u) << "the text is selected when Tab brings the focus";
     EXPECT_EQ(end, static_cast<DWORD>(GetWindowTextLengthW(text1)));
 
-    // Typing into the text box, Escape and Enter change nothing else and
-    // close nothing.
+    // Typed into the text box: Enter a line break, Escape nothing; neither
+    // closes the window, and nothing else changes. A long paste is kept whole.
     for (WORD key : {WORD{VK_END}, WORD{'Z'}, WORD{VK_ESCAPE}, WORD{VK_RETURN}}) Press(key);
-    EXPECT_TRUE(PumpUntil([&] { return TextOf(text1).find(L'z') != std::wstring::npos; }, 5000, &form()));
-    Pump(200, &form());
+    const std::wstring typed = std::wstring(kNotice) + L"z\r\n";
+    EXPECT_TRUE(PumpUntil([&] { return TextOf(text1) == typed; }, 5000, &form())) << "typed, no tab";
+    std::wstring pasted;  // beyond the 30,000 characters an edit control holds unless told otherwise
+    while (pasted.size() < 40000) pasted += std::wstring(78, L'x') + L"\r\n";
+    if (OpenClipboard(window())) {
+        EmptyClipboard();
+        HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
+        std::memcpy(GlobalLock(data), pasted.c_str(), (pasted.size() + 1) * sizeof(wchar_t));
+        GlobalUnlock(data);
+        SetClipboardData(CF_UNICODETEXT, data);
+        CloseClipboard();
+    }
+    Press('V', VK_CONTROL);
+    EXPECT_TRUE(PumpUntil([&] { return GetWindowTextLengthW(text1) == static_cast<int>(typed.size() + pasted.size()); },
+                          5000, &form())) << GetWindowTextLengthW(text1);
     EXPECT_TRUE(IsWindow(window()) && IsWindowVisible(window()));
     EXPECT_EQ(value(), 0);
     EXPECT_EQ(text(kIdLabel1), L"0");
@@ -464,6 +481,10 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     wheel.mi.mouseData = static_cast<DWORD>(-WHEEL_DELTA);
     SendInput(1, &wheel, sizeof wheel);
     EXPECT_TRUE(PumpUntil([&] { return value() == 1; }, 5000, &form())) << "the wheel moves the bar";
+    wheel.mi.dwFlags = MOUSEEVENTF_HWHEEL;
+    wheel.mi.mouseData = WHEEL_DELTA;
+    SendInput(1, &wheel, sizeof wheel);
+    EXPECT_TRUE(PumpUntil([&] { return value() == 2; }, 5000, &form())) << "and its tilt";
 }
 
 // ---- the icons ----
@@ -480,17 +501,37 @@ BOOL WINAPI RecordingDestroyIcon(HICON icon) {
     return g_destroyIcon(icon);
 }
 
-int IconWidth(HICON icon) {
-    ICONINFO info{};
-    if (!GetIconInfo(icon, &info)) return 0;
-    BITMAP bitmap{};
-    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return bitmap.bmWidth;
+// An icon as a user sees it: drawn at that size over a background no image
+// of the set has, as 32-bit pixels.
+std::vector<DWORD> Drawn(HICON icon, int size) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof info.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    std::fill_n(static_cast<DWORD*>(bits), size * size, 0x00FF00FFu);
+    DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    std::vector<DWORD> pixels(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + size * size);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
 }
 
-TEST_F(ToolWindow, ShowsTheIconSetsOwnTwoSizesAndDestroysItsSmallIconOnceAfterTheWindow) {
+// The image of the executable's icon group that Windows picks for that size.
+HICON FiledImage(int size) {
+    const auto load = [](LPCWSTR name, LPCWSTR type) {
+        return static_cast<BYTE*>(LockResource(LoadResource(nullptr, FindResourceW(nullptr, name, type))));
+    };
+    const int id = LookupIconIdFromDirectoryEx(load(MAKEINTRESOURCEW(1), RT_GROUP_ICON), TRUE, size, size, 0);
+    HRSRC image = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_ICON);
+    return CreateIconFromResourceEx(load(MAKEINTRESOURCEW(id), RT_ICON), SizeofResource(nullptr, image), TRUE,
+                                    0x00030000, size, size, 0);
+}
+
+TEST_F(ToolWindow, ShowsTheIconSetsOwnImageAtBothSizesAndDestroysItsSmallIconOnceAfterTheWindow) {
     ImportPatch patch("user32.dll", "DestroyIcon", reinterpret_cast<void*>(&RecordingDestroyIcon));
     ASSERT_TRUE(patch.applied());
     g_destroyIcon = patch.original<decltype(&DestroyIcon)>();
@@ -499,14 +540,20 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnTwoSizesAndDestroysItsSmallIconOnceAfterTh
     g_iconWindow = window();
     auto big = reinterpret_cast<HICON>(SendMessageW(window(), WM_GETICON, ICON_BIG, 0));
     auto small = reinterpret_cast<HICON>(SendMessageW(window(), WM_GETICON, ICON_SMALL, 0));
-    EXPECT_EQ(IconWidth(big), GetSystemMetrics(SM_CXICON));
-    EXPECT_EQ(IconWidth(small), GetSystemMetrics(SM_CXSMICON)) << "the set's small image, not the large one shrunk";
+    for (const auto& [icon, size] : {std::pair{big, GetSystemMetrics(SM_CXICON)}, {small, GetSystemMetrics(SM_CXSMICON)}}) {
+        HICON filed = FiledImage(size);
+        EXPECT_EQ(Drawn(icon, size), Drawn(filed, size)) << size << ": not the set's own image of that size";
+        g_destroyIcon(filed);
+    }
     EXPECT_TRUE(g_destroyed.empty());
     tool.reset();
     ASSERT_EQ(g_destroyed.size(), 1u);
     EXPECT_EQ(g_destroyed[0].icon, small);
     EXPECT_FALSE(g_destroyed[0].windowExisted);
-    EXPECT_NE(IconWidth(big), 0) << "the shared large icon is the system's";
+    ICONINFO info{};
+    EXPECT_TRUE(GetIconInfo(big, &info)) << "the shared large icon is the system's, and stays";
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
 }
 
 // ---- the program: its start and its errors ----
@@ -578,8 +625,12 @@ TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDecl
         // Per-monitor aware where Windows has it (10 1703), otherwise
         // system-aware where it has that (Vista; Wine 8 refuses the first),
         // before any window: else Windows would stretch it as a picture.
-        if (perMonitor) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
-        if (systemAware) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+        if (perMonitor) {
+            EXPECT_EQ(DpiCalls::perMonitor.set, -4);
+        }
+        if (systemAware) {
+            EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+        }
         EXPECT_FALSE(DpiCalls::windowBeforeDeclared);
     }
 }
