@@ -1,16 +1,15 @@
 """Kavrelo.exe read without running it (pefile): its format, size, imports,
-resources and version block; built again in another folder, the same bytes;
-and the release archive that scripts/dist makes of it. CTest passes the
-executable and how it was built: KAVRELO_EXE, KAVRELO_ARCH (i686 or x86_64),
-KAVRELO_TOOLCHAIN, KAVRELO_BUILD_TYPE and CMAKE_GENERATOR."""
+resources and version block; and the release that scripts/dist makes of a
+commit of these sources, built again elsewhere to the same bytes. CTest passes
+the executable and its architecture: KAVRELO_EXE, KAVRELO_ARCH (i686 or
+x86_64)."""
 
-import importlib.machinery
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
-import types
 import zipfile
 from pathlib import Path
 
@@ -98,7 +97,7 @@ def test_no_manifest(resources):
     assert [key for key in resources if key[0] == RT_MANIFEST] == []
 
 
-def test_icons_are_the_committed_file(resources):
+def test_icons_are_the_committed_file_and_each_image_a_sound_badge(resources):
     group = resources[RT_GROUP_ICON, 1][0]
     ico = ICO.read_bytes()
     committed = {}  # (size, bits): the image's bytes in kavrelo.ico
@@ -114,6 +113,27 @@ def test_icons_are_the_committed_file(resources):
             (size, size, 0, 0, 1, bits, len(image), 30001 + i)
         assert struct.unpack_from("<IiiHH", image) == (40, size, 2 * size, 1, bits)
         assert resources[RT_ICON, 30001 + i][0] == image, "icon %d" % (30001 + i)
+        # Transparent where the AND mask says so and nowhere else: alpha 0
+        # (and no colour, for systems that ignore alpha), or palette entry 0,
+        # which is black. A round badge: the corners transparent, the middle
+        # opaque, about a quarter of the square transparent.
+        palette = image[40:40 + 1024] if bits == 8 else b""
+        pixels = 40 + len(palette)
+        mask = pixels + size * size * bits // 8
+        clear = []
+        for y in range(size):
+            for x in range(size):
+                masked = image[mask + y * ((size + 31) // 32 * 4) + x // 8] >> (7 - x % 8) & 1
+                if bits == 32:
+                    b, g, r, a = image[pixels + 4 * (y * size + x):][:4]
+                    assert masked == (a == 0) and (a > 0 or (b, g, r) == (0, 0, 0)), (size, bits, x, y)
+                else:
+                    assert masked == (image[pixels + y * size + x] == 0), (size, bits, x, y)
+                clear.append(masked)
+        assert palette[:4] in (b"", bytes(4))
+        assert all(clear[y * size + x] for x in (0, size - 1) for y in (0, size - 1)), (size, bits)
+        assert not clear[size // 2 * size + size // 2], (size, bits)
+        assert 0.15 < sum(clear) / size ** 2 < 0.4, (size, bits)
 
 
 def test_version_block(pe):
@@ -133,44 +153,44 @@ def test_committed_icon_is_what_make_icons_draws(tmp_path):
     assert (tmp_path / "kavrelo.ico").read_bytes() == ICO.read_bytes()
 
 
+@pytest.mark.skipif(ARCH != "i686", reason="the release is the i686 build")
 @pytest.mark.timeout(280)
-def test_reproducible(pe, tmp_path):
-    """Built again from a copy of the sources in another folder, later, in
-    another time zone and with another umask: the same bytes."""
-    src, build = tmp_path / "sources-elsewhere", tmp_path / "b"
-    shutil.copytree(ROOT, src, ignore=lambda d, names: {"build", ".git"} if d == str(ROOT) else ())
+def test_release_is_the_commit_built_again_to_the_same_bytes(pe, tmp_path):
+    """scripts/dist on a commit of these sources in another folder, with
+    another time zone and umask: it refuses while a tracked file differs,
+    builds the commit and not the working files, to the same bytes as this
+    build, and writes the archive, dated SOURCE_DATE_EPOCH and compressed,
+    with the readme of the version the executable shows."""
+    repo = tmp_path / "sources elsewhere"
+    shutil.copytree(ROOT, repo, ignore=lambda d, names: {"build", ".git"} if d == str(ROOT) else ())
+    for args in (["init", "-q"], ["add", "-A"], ["commit", "-qm", "a release"]):
+        subprocess.run(["git", "-c", "user.name=k", "-c", "user.email=k@example.com", "-C", repo] + args, check=True)
+    template = (repo / "docs" / "release-readme.txt").read_text(encoding="utf-8")
+    (repo / "docs" / "release-readme.txt").write_text(template + "not committed\n", encoding="utf-8")
 
-    def run(*cmd):
-        subprocess.run(cmd, env=dict(os.environ, TZ="UTC-14"), check=True,
-                       preexec_fn=lambda: os.umask(0o077))
-    run("cmake", "-S", src, "-B", build, "-DKAVRELO_BUILD_TESTS=OFF",
-        "--toolchain", os.environ["KAVRELO_TOOLCHAIN"],
-        "-DCMAKE_BUILD_TYPE=" + os.environ["KAVRELO_BUILD_TYPE"])
-    run("cmake", "--build", build, "--target", "Kavrelo")
+    def dist(**env):
+        return subprocess.run([sys.executable, repo / "scripts" / "dist"], capture_output=True, text=True,
+                              env=dict(os.environ, TZ="UTC-14", SOURCE_DATE_EPOCH="981173106", **env),
+                              preexec_fn=lambda: os.umask(0o077))
+    refused = dist()
+    assert refused.returncode != 0 and "docs/release-readme.txt" in refused.stderr
+    built = dist(KAVRELO_DIST_ALLOW_DIRTY="1")
+    assert built.returncode == 0, built.stdout + built.stderr
     data = EXE.read_bytes()
-    # 0 on purpose: the same sources give the same bytes (CMakeLists.txt).
-    assert pe.FILE_HEADER.TimeDateStamp == 0
-    for folder in (ROOT, EXE.parent.parent, src, build):
+    assert pe.FILE_HEADER.TimeDateStamp == 0  # on purpose: the same sources give the same bytes
+    for folder in (ROOT, EXE.parent.parent, repo):
         for encoding in ("utf-8", "utf-16-le"):
             assert str(folder).encode(encoding) not in data, "a build path in %s" % EXE
-    assert (build / "bin" / EXE.name).read_bytes() == data
-
-
-def test_release_archive(tmp_path):
-    dist = types.ModuleType("dist")
-    dist.__file__ = str(ROOT / "scripts" / "dist")
-    importlib.machinery.SourceFileLoader("dist", dist.__file__).exec_module(dist)
-    readme = (ROOT / "docs" / "release-readme.txt").read_text(encoding="utf-8")
-    epoch = 981173106  # 2001-02-03 04:05:06 UTC
-    archive = dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "a")
-    # Made again, in another folder: the same bytes.
-    assert dist.release(EXE.read_bytes(), readme, "1.0", epoch, tmp_path / "b").read_bytes() == \
-        archive.read_bytes()
+    shown = data.split("版本：".encode("utf-16-le"), 1)[1]  # Label6: the version the window shows
+    version = shown[:next(i for i in range(0, len(shown), 2) if shown[i:i + 2] == b"\0\0")].decode("utf-16-le")
+    out = repo / "build" / "dist"
+    archive = out / ("Kavrelo-%s-win32.zip" % version)
     with zipfile.ZipFile(archive) as z:
-        assert [(i.filename, i.date_time, i.create_system, i.external_attr) for i in z.infolist()] == \
-            [(name, (2001, 2, 3, 4, 5, 6), 0, 0x20) for name in ("Kavrelo.exe", "README.txt")]
-        text = z.read("README.txt")
-        z.extractall(tmp_path / "a")
-    assert text.startswith("\ufeffKavrelo 1.0\r\n".encode()) and b"\n" not in text.replace(b"\r\n", b"")
-    subprocess.run(["sha256sum", "--check", "--quiet", "SHA256SUMS"], cwd=tmp_path / "a", check=True)
-    assert archive.name == "Kavrelo-1.0-win32.zip"
+        assert [(i.filename, i.date_time, i.create_system, i.external_attr, i.compress_type) for i in z.infolist()] == \
+            [(name, (2001, 2, 3, 4, 5, 6), 0, 0x20, zipfile.ZIP_DEFLATED) for name in ("Kavrelo.exe", "README.txt")]
+        assert z.read("Kavrelo.exe") == data, "not the same bytes as this build"
+        readme = z.read("README.txt").decode("utf-8-sig")
+        z.extract("Kavrelo.exe", out)
+    assert readme.replace("\r\n", "\n") == template.replace("@VERSION@", version) and "\n" not in readme.replace("\r\n", "")
+    assert readme.startswith("Kavrelo %s\r\n" % version) and not re.search("@[A-Z_]+@", readme)
+    subprocess.run(["sha256sum", "--check", "--quiet", "SHA256SUMS"], cwd=out, check=True)

@@ -139,6 +139,21 @@ TEST_F(Change, AFailingGetWindowLongGivesTheLayeredBitAloneAndAnyHandleIsPassedO
     }
 }
 
+// A capture touches no window: the first target keeps what was set, and the
+// next change goes to the second alone.
+TEST_F(Change, ASecondTargetLeavesTheFirstAsItWasSet) {
+    ws.keyState = kDown;
+    ws.under = 1234;
+    tick();
+    change(30);
+    ws.under = 77;
+    ws.count = 0;
+    tick();
+    EXPECT_EQ(ws.log(), (Calls{{"GetCursorPos", {0, 0}}, {"WindowFromPoint", {0, 0}}, {"GetKeyState", {0x70}}}));
+    change(40);
+    EXPECT_EQ(ws.log(), Applied(77, kWsExLayered, 215));
+}
+
 TEST_F(Change, TextThatIsNoHandleChangesNoWindow) {
     for (std::u16string_view text : {kNotSet, u"", u"12a", u"2147483648", u"-2147483649"}) {
         form.label3.text_ = Text(text);
