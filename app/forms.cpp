@@ -12,9 +12,6 @@ const UINT_PTR kTimerId = 1;
 // WM_MOUSEHWHEEL (Vista), WM_DPICHANGED (8.1), WM_GETDPISCALEDSIZE (10 1703).
 // Wine 8 sends neither of the last two.
 constexpr UINT kMouseHWheel = 0x020E, kDpiChanged = 0x02E0, kGetDpiScaledSize = 0x02E4;
-// A fixed single border with a caption and the system menu: not sizable, no
-// minimize or maximize box.
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
@@ -66,12 +63,6 @@ void Label::setText(std::u16string_view text) {
     }
     text_ = next;
     if (!fit(false)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
-}
-
-inline void Label::place(Box placed) noexcept {
-    placed_ = placed;
-    lineHeight_ = 0;
-    fit(true);
 }
 
 bool Label::fit(bool moved) noexcept {
@@ -133,7 +124,7 @@ Form::Form(HINSTANCE instance, const FormStyle& style)
     }
 
     const SIZE size = windowSize(dpi_);
-    hwnd_ = CreateWindowExW(0, kFormClass, W(style.caption), kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx,
+    hwnd_ = CreateWindowExW(0, kFormClass, W(style.caption), kStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx,
                             size.cy, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) RaiseCreateFailed(u"窗口");
     // The window's own icons too, for whoever asks the window (task bar,
@@ -157,25 +148,6 @@ Form::~Form() {
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-SIZE Form::windowSize(int dpi) noexcept {
-    return WindowSizeFor(
-        SIZE{TwipsToPixels(style_.clientWidth, dpi), TwipsToPixels(style_.clientHeight, dpi)}, kFormStyle, 0, dpi);
-}
-
-void Form::fitClient() noexcept {
-    // Where the system's frame differs from what was assumed, correct the
-    // outer size so that the client area is exact.
-    RECT client{}, outer{};
-    GetClientRect(hwnd_, &client);
-    GetWindowRect(hwnd_, &outer);
-    const int dx = TwipsToPixels(style_.clientWidth, dpi_) - client.right;
-    const int dy = TwipsToPixels(style_.clientHeight, dpi_) - client.bottom;
-    if (dx != 0 || dy != 0) {
-        SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-}
-
 HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle,
                          TwipsBox placed, std::u16string_view what, Label* label) {
     if (controls_ == static_cast<int>(sizeof placed_ / sizeof placed_[0])) RaiseCreateFailed(what);
@@ -187,31 +159,6 @@ HWND Form::createControl(int id, const wchar_t* cls, const wchar_t* text, DWORD 
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font()), FALSE);
     placed_[controls_++] = Placed{control, placed, label};
     return control;
-}
-
-void Form::setDpi(int dpi, const RECT* suggested) noexcept {
-    HFONT font = style_.font(dpi);
-    if (font == nullptr || hwnd_ == nullptr) {
-        if (font != nullptr) DeleteObject(font);
-        return;
-    }
-    dpi_ = dpi;
-    measure_.select(font);
-    for (int i = 0; i < controls_; ++i) {
-        const Placed& c = placed_[i];
-        SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        const Box b = ToPixels(c.box, dpi);
-        if (c.label != nullptr) {
-            c.label->place(b);
-        } else {
-            SetWindowPos(c.hwnd, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
-        }
-    }
-    font_.reset(font);  // the old one, now that no control uses it
-    const SIZE size = windowSize(dpi);
-    SetWindowPos(hwnd_, nullptr, suggested != nullptr ? suggested->left : 0, suggested != nullptr ? suggested->top : 0,
-                 size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | (suggested != nullptr ? 0 : SWP_NOMOVE));
-    fitClient();
 }
 
 HScrollBar& Form::createScrollBar(int id, TwipsBox placed, HScrollBar::Range range) {

@@ -76,7 +76,11 @@ public:
     HWND hwnd() const noexcept { return hwnd_; }
     // Where the layout puts it at the form's DPI, sized to its text in the
     // form's font (which may have changed).
-    void place(Box placed) noexcept;
+    void place(Box placed) noexcept {
+        placed_ = placed;
+        lineHeight_ = 0;
+        fit(true);
+    }
 
 private:
     // Sizes the label to its text; false when the text cannot be measured.
@@ -108,6 +112,10 @@ struct FormStyle {
 
 class Form {
 public:
+    // A fixed single border with a caption and the system menu: not
+    // sizable, no minimize or maximize box.
+    static constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+
     Form(HINSTANCE instance, const FormStyle& style);
     ~Form();
     Form(const Form&) = delete;

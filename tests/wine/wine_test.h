@@ -158,10 +158,12 @@ public:
     HeldObjects() : windows_(Windows()) {
         Count<__COUNTER__>("gdi32.dll", "CreateCompatibleDC", &CreateCompatibleDC, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "CreateFontW", &CreateFontW, &gdi, 1);
+        Count<__COUNTER__>("gdi32.dll", "CreateDIBSection", &CreateDIBSection, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "DeleteDC", &DeleteDC, &gdi, -1);
         Count<__COUNTER__>("gdi32.dll", "DeleteObject", &DeleteObject, &gdi, -1);
         Count<__COUNTER__>("user32.dll", "GetDC", &GetDC, &gdi, 1);
         Count<__COUNTER__>("user32.dll", "ReleaseDC", &ReleaseDC, &gdi, -1);
+        Count<__COUNTER__>("user32.dll", "CreateIconFromResourceEx", &CreateIconFromResourceEx, &user, 1);
         Count<__COUNTER__>("user32.dll", "DestroyIcon", &DestroyIcon, &user, -1);
         Patch("user32.dll", "LoadImageW", &LoadImageHook, &loadImage_);
 #ifdef __MINGW32__  // a C runtime in a DLL (msvcrt); MSVC's is linked in, and its heap not counted
