@@ -55,7 +55,7 @@ bench: native windows
 # pytest itself: CTest's time limit for the cross-process suite is shorter.
 SOAK_MINUTES ?= 10
 soak: windows
-	KAVRELO_GROWTH_SECONDS=$$(($(SOAK_MINUTES) * 60)) bash scripts/wine-stop --after \
+	KAVRELO_GROWTH_SECONDS=$$(($(SOAK_MINUTES) * 60)) bash scripts/wine-stop --after bash scripts/with-xvfb \
 	  /usr/bin/python3 -m pytest -c tests/e2e/pytest.ini tests/e2e/test_e2e.py -k growth
 
 # The release of the current commit (README, "Release"):

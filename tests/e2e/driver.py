@@ -1,11 +1,12 @@
-"""Drives Kavrelo.exe under Wine on a private Xvfb as a user would (XTEST
-pointer and keys through python-xlib) and reads windows back from another
-process, probe.exe (see probe.cpp for its commands).
+"""Drives Kavrelo.exe under Wine on the private Xvfb of scripts/with-xvfb
+(DISPLAY) as a user would (XTEST pointer and keys through python-xlib) and
+reads windows back from another process, probe.exe (see probe.cpp for its
+commands).
 
-A Session owns the display, the Wine prefix's server and every program it
-starts; close() ends them by process id, the prefix's server with
-scripts/wine-stop. Nothing here restates a fact of the program but its
-caption: the control ids come from app/form1_ids.h.
+A Session owns the Wine prefix's server and every program it starts; close()
+ends them by process id, the prefix's server with scripts/wine-stop. Nothing
+here restates a fact of the program but its caption: the control ids come from
+app/form1_ids.h.
 
 Environment (CTest sets it; the defaults suit a run by hand):
   KAVRELO_BIN         where Kavrelo.exe and probe.exe are
@@ -30,8 +31,7 @@ from PIL import ImageGrab
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPTS = os.path.join(REPO, "scripts")
 DEADLINE = 20.0       # for what takes a fraction of a second on an idle machine
-SCREEN = (1280, 800)
-PARKED = (1270, 790)  # a corner where only the desktop lies
+PARKED = (1270, 790)  # a corner of with-xvfb's screen where only the desktop lies
 CAPTION = "Kavrelo"   # the tool window's caption
 WS_EX_LAYERED = 0x80000
 LWA_ALPHA = 2
@@ -78,7 +78,7 @@ def program(name):
 
 
 class Session:
-    """Xvfb, the prefix's Wine server and every program started here."""
+    """The prefix's Wine server and every program started here."""
 
     def __init__(self):
         self.procs = []
@@ -93,17 +93,10 @@ class Session:
             raise
 
     def _open(self):
-        read, write = os.pipe()  # Xvfb writes its display number here once it accepts clients
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SCREEN,
-                                      "-nolisten", "tcp", "-noreset"], pass_fds=(write,), start_new_session=True,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        assert number.isdigit(), "Xvfb did not start"
-        self.display = ":" + number
+        self.display = os.environ.get("DISPLAY")
+        assert self.display, "no display: run under scripts/with-xvfb"
         self.x = Xlib.display.Display(self.display)
-        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env = dict(os.environ)
         if self.prefix:
             self.env["KAVRELO_WINEPREFIX"] = self.prefix
         self.stop_wine()  # a server of an earlier run keeps the display it met first
@@ -120,9 +113,6 @@ class Session:
         self.stop_wine()
         if self.x:
             self.x.close()
-        if getattr(self, "xvfb", None):
-            self.xvfb.kill()
-            self.xvfb.wait()
 
     def stop_wine(self):
         if self.prefix:

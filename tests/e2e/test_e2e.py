@@ -4,7 +4,7 @@ read back by another process (probe.exe). The tool window itself (layout,
 texts, keys, focus, timer, errors) is tested in its own process (tests/wine).
 
     ctest --preset mingw32 -R '^e2e$'          (after a build; or mingw64)
-    python3 -m pytest -c tests/e2e/pytest.ini tests/e2e/test_e2e.py
+    scripts/with-xvfb python3 -m pytest -c tests/e2e/pytest.ini tests/e2e/test_e2e.py
     make soak                          (the growth check, for minutes)
 
 Screenshots go to KAVRELO_E2E_OUT (driver.py). The tests run in order and
