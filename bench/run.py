@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""Kavrelo's benchmarks under Wine on an X display (run through bench/run):
-idle CPU, start-up and memory against the reference program bench/floor.cpp
-measured in the same run, the executable's size and imports, and the two
-behaviours natively (core_bench). BENCHMARKS.md explains every figure."""
+"""Kavrelo's benchmarks under Wine (bench/run): idle CPU, start-up and memory
+against the reference program bench/floor.cpp in the same run, the size and
+imports, and the behaviours natively (core_bench). BENCHMARKS.md explains all."""
 
 import argparse
 import collections
@@ -56,12 +55,8 @@ class Bench:
         return p
 
     def end(self, p):
-        p.terminate()
-        try:
-            p.wait(5)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            p.wait()
+        p.kill()
+        p.wait()
         self.procs.remove(p)
 
     def shutdown(self):
@@ -89,9 +84,8 @@ class Bench:
 
 
 def move(x, spots, stop):
-    """Moves the pointer (XTEST) over the spots in turn, two thirds of a tick
-    on each: with three spots, two ticks (67 to 133 ms apart) never find the
-    pointer over the same window."""
+    """The pointer (XTEST) over the spots in turn, two thirds of a tick each:
+    two ticks never find it over the same one of three windows."""
     for i in itertools.count():
         xtest.fake_input(x, X.MotionNotify, x=spots[i % len(spots)][0], y=spots[i % len(spots)][1])
         x.sync()
@@ -134,8 +128,8 @@ def idle(b, opts, out):
 
 def startup(b, name, out):
     """Process start to the window mapped, and to the first look from which on
-    the window stays as it ends up (at most 0.5 % of its pixels otherwise: the
-    scroll bar's thumb blinks, and Label2 changes on the first tick)."""
+    it stays as it ends (within 0.5 % of its pixels: the thumb blinks, and
+    Label2 changes at the first tick)."""
     t0 = time.monotonic()
     p = b.start(name)
     w = b.window(p)
@@ -165,9 +159,9 @@ def core():
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    p.add_argument("--runs", type=int, default=3, help="idle runs (default 3)")
-    p.add_argument("--duration", type=float, default=60, help="seconds per scenario and run (default 60)")
-    p.add_argument("--startup-runs", type=int, default=7, help="start-ups per program (default 7)")
+    for flag, kind, default, what in (("--runs", int, 3, "idle runs"), ("--duration", float, 60, "seconds per scenario and run"),
+                                      ("--startup-runs", int, 7, "start-ups per program")):
+        p.add_argument(flag, type=kind, default=default, help="%s (default %s)" % (what, default))
     opts = p.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     b = Bench()

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12 (apt), and the
-# zh_CN.UTF-8 and en_US.UTF-8 locales the tests run the program under.
-# Idempotent: a quick no-op when everything is there. `setup.sh fuzz` adds
-# clang with its libFuzzer and sanitizer runtimes.
-# 32-bit Wine only where this machine runs 32-bit code, found out by trying:
-# the 32-bit C library's loader, installed alone (a few MB), either starts or
-# fails with "Exec format error". Elsewhere the tests run the x86_64 build
-# under wine64 (scripts/wine-arch).
+# Installs what the build and the tests need on Debian 12, and the zh_CN.UTF-8
+# and en_US.UTF-8 locales the tests run the program under; a quick no-op when
+# all is there. `setup.sh fuzz` adds clang with libFuzzer and the sanitizers.
+# 32-bit Wine only where this machine runs 32-bit code, found out by trying
+# the 32-bit C library's loader (a few MB); elsewhere the tests run the x86_64
+# build under wine64 (scripts/wine-arch).
 set -euo pipefail
 
 PACKAGES=(

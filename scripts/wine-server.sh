@@ -1,6 +1,5 @@
-# Sourced by scripts/wine-run, scripts/wine-stop and scripts/wine-gui-run:
-# what marks a prefix that wine-run made, where a Wine prefix's server
-# listens, and how it is ended.
+# Sourced by scripts/wine-run, wine-stop and wine-gui-run: the mark of a
+# prefix that wine-run made, where a prefix's server listens, how it is ended.
 
 # The file in a prefix that wine-run has made and finished; it holds WINEARCH.
 wine_prefix_mark=.kavrelo-ready-4

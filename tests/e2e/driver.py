@@ -1,19 +1,11 @@
-"""Drives Kavrelo.exe under Wine on the private Xvfb of scripts/with-xvfb
-(DISPLAY) as a user would (XTEST pointer and keys through python-xlib) and
-reads windows back from another process, probe.exe (see probe.cpp for its
-commands).
-
-A Session owns the Wine prefix's server and every program it starts; close()
-ends them by process id, the prefix's server with scripts/wine-stop. Nothing
-here restates a fact of the program but its caption: the control ids come from
-app/form1_ids.h.
-
-Environment (CTest sets it; the defaults suit a run by hand):
-  KAVRELO_BIN         where Kavrelo.exe and probe.exe are
-                      (default: build/PRESET/bin of scripts/wine-arch --preset)
-  KAVRELO_WINEPREFIX  the prefix (default: build/wineprefix-e2e-ARCH)
-  KAVRELO_E2E_OUT     screenshots (default: build/e2e-output)
-"""
+"""Drives Kavrelo.exe under Wine on scripts/with-xvfb's display as a user
+would (XTEST pointer and keys) and reads windows back from another process,
+probe.exe (probe.cpp lists its commands). A Session owns the prefix's server
+and every program it starts, and ends them by process id. Of the program only
+its caption is restated: the control ids come from app/form1_ids.h.
+Environment (CTest sets it): KAVRELO_BIN (Kavrelo.exe and probe.exe; default
+build/PRESET/bin), KAVRELO_WINEPREFIX (default build/wineprefix-ARCH) and
+KAVRELO_E2E_OUT (screenshots; default build/e2e-output)."""
 
 import json
 import os
@@ -43,8 +35,7 @@ with open(os.path.join(REPO, "app", "form1_ids.h"), encoding="utf-8") as _f:
 
 
 def poll(fn, what, timeout=DEADLINE, interval=0.05):
-    """Calls fn until it returns something true and returns that; fails with
-    the last value seen once the deadline has passed."""
+    """fn's first true answer; fails with the last one at the deadline."""
     deadline = time.monotonic() + timeout
     while True:
         last = fn()
@@ -128,8 +119,7 @@ class Session:
         return proc
 
     def wine(self, *args, **kw):
-        """A Windows program: the process is the program itself (Wine's loader
-        execs into it)."""
+        """A Windows program: the process is the program (Wine's loader execs)."""
         return self.start(self.env["WINE"], *args, **kw)
 
     def end(self, proc):
@@ -175,8 +165,7 @@ class Session:
         self._fake(Xlib.X.ButtonRelease, 1)
 
     def key(self, name, down=None):
-        """Presses and releases a key (an X keysym name: "F1", "Next"), or
-        with down=True/False only presses or releases it."""
+        """Presses and releases a key (an X keysym: "F1"), or only one of both."""
         code = self.x.keysym_to_keycode(Xlib.XK.string_to_keysym(name))
         assert code, "no key %r" % name
         if down in (None, True):
@@ -217,8 +206,7 @@ class Probe:
 
 
 class Tool:
-    """A running Kavrelo.exe and its window. Started by the Wine arguments
-    given (the program's path by default)."""
+    """A running Kavrelo.exe, started by the Wine arguments given, and its window."""
 
     def __init__(self, session, *wine_args):
         self.s, self.probe = session, session.probe
@@ -252,8 +240,8 @@ class Tool:
         raise AssertionError("no empty point in the tool window")
 
     def point_at(self, x, y):
-        """Rests the pointer there and waits until Label2 shows the window
-        there as another process's WindowFromPoint sees it; returns it."""
+        """Rests the pointer there until Label2 shows the window another
+        process finds there; returns it."""
         self.s.move(x, y)
         seen = self.probe("at", x, y)["hwnd"]
         self.wait_text("Label2", str(seen))

@@ -1,17 +1,13 @@
 // probe.exe: another process that looks at windows, owns target windows and,
-// as a second instance, plays a target that stops answering. It reads one
-// command a line on stdin (words separated by spaces, numbers in decimal) and
-// answers each with one line of JSON on stdout. The commands run on the main
-// thread, which pumps messages between them, so that its windows answer; a
-// reader thread posts them there. Handles are shown as the tool shows them:
-// signed 32-bit decimals.
-//
+// as a second instance, plays a target that stops answering. One command a
+// line on stdin (words, decimal numbers), one line of JSON on stdout for each,
+// run on the main thread, which pumps messages between them (a reader thread
+// posts them there). Handles as the tool shows them: signed 32-bit decimals.
 //   target CAPTION X Y    a 420 x 240 window at X,Y with a button (id 1) and an
 //                         edit field (id 2): {"hwnd","button","edit"}
 //   info HWND             class, caption, styles, client area on the screen,
-//                         layered attributes, zoomed, Windows process id,
-//                         focus of its thread, children with ids, texts and
-//                         screen rectangles
+//                         layered attributes, zoomed, process id, its thread's
+//                         focus, children with ids, texts and rectangles
 //   at X Y                WindowFromPoint
 //   foreground            GetForegroundWindow
 //   find TEXT             visible top-level windows whose caption or class is TEXT
@@ -45,16 +41,9 @@ std::string Quoted(const std::wstring& text) {
     std::string utf8(n > 0 ? n - 1 : 0, '\0');
     if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
     for (unsigned char c : utf8) {
-        char esc[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
+        char esc[8] = {static_cast<char>(c)};
+        if (c == '"' || c == '\\' || c < 0x20) std::snprintf(esc, sizeof esc, "\\u%04x", c);
+        out += esc;
     }
     return out + "\"";
 }
@@ -63,14 +52,12 @@ std::string Quoted(const std::wstring& text) {
 // what the system keeps, so a window that does not answer cannot hold us.
 std::wstring Text(HWND h) {
     wchar_t buf[512] = {};
-    GetWindowTextW(h, buf, 512);
-    return buf;
+    return GetWindowTextW(h, buf, 512), buf;
 }
 
 std::wstring Class(HWND h) {
     wchar_t buf[128] = {};
-    GetClassNameW(h, buf, 128);
-    return buf;
+    return GetClassNameW(h, buf, 128), buf;
 }
 
 std::string Rect(const RECT& r) {
@@ -90,14 +77,13 @@ std::string Info(HWND h) {
     COLORREF key = 0;
     BYTE alpha = 0;
     DWORD flags = 0;
-    char layered[64] = "null";
+    char layered[64] = "null", head[320], id[64];
     if (GetLayeredWindowAttributes(h, &key, &alpha, &flags)) {
         std::snprintf(layered, sizeof layered, "[%lu,%u,%lu]", key, alpha, flags);
     }
     GUITHREADINFO gti = {};
     gti.cbSize = sizeof gti;
     GetGUIThreadInfo(tid, &gti);
-    char head[320];
     std::snprintf(head, sizeof head,
                   "{\"exists\":true,\"pid\":%lu,\"exstyle\":%lu,\"style\":%lu,\"visible\":%s,\"zoomed\":%s,"
                   "\"layered\":%s,\"focus\":%lld,",
@@ -109,7 +95,6 @@ std::string Info(HWND h) {
     for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         RECT r = {};
         GetWindowRect(c, &r);
-        char id[64];
         std::snprintf(id, sizeof id, "{\"hwnd\":%lld,\"id\":%d,", H(c), GetDlgCtrlID(c));
         if (out.back() == '}') out += ',';
         out += id + Rect(r) + ",\"class\":" + Quoted(Class(c)) + ",\"text\":" + Quoted(Text(c)) + "}";
@@ -132,16 +117,9 @@ BOOL CALLBACK FindTop(HWND h, LPARAM lp) {
     return TRUE;
 }
 
-// EnumChildWindows goes down every level by itself.
-BOOL CALLBACK CountChild(HWND, LPARAM lp) {
-    ++reinterpret_cast<Search*>(lp)->count;
-    return TRUE;
-}
-
-BOOL CALLBACK CountTop(HWND h, LPARAM lp) {
-    ++reinterpret_cast<Search*>(lp)->count;
-    EnumChildWindows(h, CountChild, lp);
-    return TRUE;
+BOOL CALLBACK CountChild(HWND, LPARAM lp) { return ++reinterpret_cast<Search*>(lp)->count, TRUE; }
+BOOL CALLBACK CountTop(HWND h, LPARAM lp) {  // EnumChildWindows goes down every level by itself
+    return EnumChildWindows(h, CountChild, lp), CountChild(h, lp);
 }
 
 BOOL CALLBACK CountBoxes(HWND h, LPARAM lp) {

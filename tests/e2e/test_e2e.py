@@ -1,15 +1,7 @@
-"""What Kavrelo does across processes: Kavrelo.exe under Wine on a private
-Xvfb, driven as a user would (XTEST pointer and keys), other programs' windows
-read back by another process (probe.exe). The tool window itself (layout,
-texts, keys, focus, timer, errors) is tested in its own process (tests/wine).
-
-    ctest --preset mingw32 -R '^e2e$'          (after a build; or mingw64)
-    scripts/with-xvfb python3 -m pytest -c tests/e2e/pytest.ini tests/e2e/test_e2e.py
-    make soak                          (the growth check, for minutes)
-
-Screenshots go to KAVRELO_E2E_OUT (driver.py). The tests run in order and
+"""What Kavrelo does across processes (driver.py drives it); the tool window
+itself is tested in its own process (tests/wine). The tests run in order and
 share one tool; the last ones close it and start others.
-"""
+    ctest --preset mingw32 -R '^e2e$'     (or mingw64; make soak: the growth check)"""
 
 import os
 import time
@@ -66,11 +58,9 @@ def test_label2_shows_the_window_under_the_pointer(w):
 
 
 def test_label2_follows_the_pointer_ten_times_a_second(w):
-    """The pointer goes to the other of two windows each time Label2 has
-    caught up with it. Each round takes at least one tick, so the rounds in a
-    span of time are at most the ticks in it (and a few more for timers that
-    run late and catch up); with 100 ms ticks nearly every tick makes a round,
-    and a busy machine that misses every other tick still makes a third."""
+    """The pointer goes to the other of two windows each time Label2 has caught
+    up: a round takes a tick at least (a few more for late timers catching up),
+    and even a busy machine missing every other tick makes a third of them."""
     tick, seconds = 0.1, 5.0
     points = [client_point(w, w.a["hwnd"]), client_point(w, w.b["hwnd"])]
     texts = [str(w.probe("at", *p)["hwnd"]) for p in points]
@@ -131,9 +121,8 @@ def test_a_colour_key_gives_way_to_the_alpha(w):
 
 @pytest.mark.parametrize("which", ["window", "child"])
 def test_a_target_gone_before_any_change_changes_nothing(w, which):
-    """Captured, then closed (a window) or destroyed (a child control) before
-    the bar moves: the changes raise nothing and show nothing, the child's
-    window keeps its style, and the tool goes on ticking."""
+    """Closed (a window) or destroyed (a child) after its capture, before the bar
+    moves: nothing raised or shown, the child's window unchanged, ticks go on."""
     t = w.s.target("Gone", 40, 540)
     gone = t["hwnd"] if which == "window" else t["button"]
     w.tool.activate()
@@ -151,10 +140,9 @@ def test_a_target_gone_before_any_change_changes_nothing(w, which):
 
 
 def test_a_burst_of_f1_presses_then_a_held_arrow_key(w):
-    """F1 tapped while the pointer jumps between two windows, then held over
-    one of them; then an arrow key held down, whose auto-repeat moves the bar
-    many times: the target is the window F1 was last held over, and has the
-    alpha of the value the bar ends at."""
+    """F1 tapped as the pointer jumps between two windows, then held over one;
+    an arrow key held, its auto-repeat moving the bar: that window is the
+    target, with the alpha of the value the bar ends at."""
     points = [client_point(w, w.a["hwnd"]), client_point(w, w.b["hwnd"])]
     w.tool.activate()
     w.tool.press("Home", 0)
@@ -176,10 +164,9 @@ def test_a_burst_of_f1_presses_then_a_held_arrow_key(w):
 
 
 def test_the_tool_as_its_own_target(w):
-    """Invisible at 255, it stays open and in front, and its bar keeps the
-    keyboard. (Windows lets the mouse through a window at alpha 0 and does not
-    document what WindowFromPoint then reports there; Wine hit-tests it as
-    opaque: nothing is asserted about it.)"""
+    """Invisible at 255, it stays open and in front, its bar keeping the
+    keyboard. (What WindowFromPoint finds over a window at alpha 0 is not
+    documented on Windows, and Wine hit-tests it as opaque: not asserted.)"""
     t = w.tool.hwnd
     w.tool.activate()
     assert w.tool.capture(*w.tool.empty_point()) == t
@@ -191,10 +178,9 @@ def test_the_tool_as_its_own_target(w):
 
 @pytest.mark.parametrize("how", ["released", "killed"])
 def test_a_hung_target_holds_the_change_until_it_answers(w, how):
-    """Changing another thread's window's style sends it messages, which wait
-    for it, on Windows as under Wine: the changes wait, no tick runs
-    meanwhile, and once the target answers again or is gone, every change
-    queued meanwhile applies and the tool ticks again."""
+    """A style change sends the target's thread messages and waits, on Windows
+    as under Wine: no tick meanwhile; once the target answers or is gone, the
+    changes queued meanwhile apply and the ticks go on."""
     other = Probe(w.s)
     try:
         t = other("target", "Hung", 40, 540)["hwnd"]
@@ -227,9 +213,8 @@ def test_a_hung_target_holds_the_change_until_it_answers(w, how):
 @pytest.mark.skipif(not GROWTH_SECONDS, reason="a long run: make soak (each tick's objects: tool_window)")
 @pytest.mark.timeout(60 + 3 * GROWTH_SECONDS)
 def test_growth(w):
-    """With the pointer moving over windows and changes applied for minutes,
-    the tool's windows and memory do not grow (KAVRELO_GROWTH_SECONDS: how
-    long, after a warm-up of as long, 10 s at most)."""
+    """The pointer moving and changes applied for KAVRELO_GROWTH_SECONDS after a
+    warm-up (10 s at most): the tool's windows and memory do not grow."""
     tool = w.tool
     t = w.b["hwnd"]
     tool.activate()

@@ -1,7 +1,6 @@
-// An independent reference for the handle-text conversions, shared by the
-// libFuzzer target and the corpus replay test: a regular expression decides
-// what is a number, wide arithmetic what overflows. Check() gives the first
-// disagreement with the program, or an empty text.
+// An independent reference for the handle-text conversions (the fuzzer's and
+// the corpus replay's): a regular expression decides what is a number, wide
+// arithmetic what overflows. Check() gives the first disagreement, or "".
 #pragma once
 
 #include <cstdint>

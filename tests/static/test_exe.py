@@ -1,8 +1,6 @@
-"""Kavrelo.exe read without running it (pefile): its format, size, imports,
-resources and version block; and the release that scripts/dist makes of a
-commit of these sources, built again elsewhere to the same bytes. CTest passes
-the executable and its architecture: KAVRELO_EXE, KAVRELO_ARCH (i686 or
-x86_64)."""
+"""Kavrelo.exe (KAVRELO_EXE, built for KAVRELO_ARCH) read without running it:
+format, size, imports, resources and version block; and the release that
+scripts/dist makes of a commit of these sources, the same bytes again."""
 
 import os
 import re
@@ -21,11 +19,11 @@ ARCH = os.environ["KAVRELO_ARCH"]
 ROOT = Path(__file__).resolve().parents[2]
 ICO = ROOT / "res" / "icons" / "kavrelo.ico"
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-# Bound by name at their first call, so that the program starts where they
-# are missing (the DPI ones before Vista and Windows 10).
-BOUND_BY_NAME = {"GetCursorPos", "WindowFromPoint", "GetKeyState", "GetWindowLongA",
-                 "SetWindowLongA", "SetLayeredWindowAttributes",
-                 "SetProcessDPIAware", "SetThreadDpiAwarenessContext"}
+# Bound by name, so that the program starts where they are missing (the DPI
+# ones before Vista and Windows 10).
+BOUND_BY_NAME = set("""GetCursorPos WindowFromPoint GetKeyState GetWindowLongA SetWindowLongA
+    SetLayeredWindowAttributes SetProcessDPIAware SetProcessDpiAwarenessContext SetThreadDpiAwarenessContext
+    GetThreadDpiAwarenessContext GetAwarenessFromDpiAwarenessContext GetDpiForWindow AdjustWindowRectExForDpi""".split())
 # kernel32 entries of Vista and later that toolchains and runtimes tend to pull
 # in (thread-model runtimes above all); XP refuses to start a program importing one.
 VISTA_KERNEL32 = set("""
@@ -113,10 +111,9 @@ def test_icons_are_the_committed_file_and_each_image_a_sound_badge(resources):
             (size, size, 0, 0, 1, bits, len(image), 30001 + i)
         assert struct.unpack_from("<IiiHH", image) == (40, size, 2 * size, 1, bits)
         assert resources[RT_ICON, 30001 + i][0] == image, "icon %d" % (30001 + i)
-        # Transparent where the AND mask says so and nowhere else: alpha 0
-        # (and no colour, for systems that ignore alpha), or palette entry 0,
-        # which is black. A round badge: the corners transparent, the middle
-        # opaque, about a quarter of the square transparent.
+        # Transparent where the AND mask says so and only there: alpha 0 (and
+        # no colour, for systems ignoring alpha), or palette entry 0, black. A
+        # round badge: corners transparent, the middle opaque, a quarter clear.
         palette = image[40:40 + 1024] if bits == 8 else b""
         pixels = 40 + len(palette)
         mask = pixels + size * size * bits // 8
@@ -156,11 +153,10 @@ def test_committed_icon_is_what_make_icons_draws(tmp_path):
 @pytest.mark.skipif(ARCH != "i686", reason="the release is the i686 build")
 @pytest.mark.timeout(280)
 def test_release_is_the_commit_built_again_to_the_same_bytes(pe, tmp_path):
-    """scripts/dist on a commit of these sources in another folder, with
-    another time zone and umask: it refuses while a tracked file differs,
-    builds the commit and not the working files, to the same bytes as this
-    build, and writes the archive, dated SOURCE_DATE_EPOCH and compressed,
-    with the readme of the version the executable shows."""
+    """scripts/dist on a commit of these sources elsewhere, in another time zone
+    and umask: it refuses while a tracked file differs, and builds the commit,
+    not the working files, to this build's bytes, in an archive dated
+    SOURCE_DATE_EPOCH, compressed, with the readme of the version shown."""
     repo = tmp_path / "sources elsewhere"
     shutil.copytree(ROOT, repo, ignore=lambda d, names: {"build", ".git"} if d == str(ROOT) else ())
     for args in (["init", "-q"], ["add", "-A"], ["commit", "-qm", "a release"]):

@@ -44,9 +44,8 @@ TEST(Allocation, TheCountingSeesAnAllocation) {
     EXPECT_GE(AllocationsOf([](int) { delete (sink = new std::u16string(40, u'x')); }), 100u);
 }
 
-// Handle texts of ten and eleven characters: longer than the short-string
-// buffer of a std::u16string. Ticks with F1 up and down; changes with a
-// target and before any target was chosen.
+// Handle texts longer than a std::u16string's short-string buffer; ticks with
+// F1 up and down; changes with a target and before any target was chosen.
 TEST(Allocation, NoneInTheHandlers) {
     for (const char16_t* target : {u"-2147483648", u"未设置窗口"}) {
         for (std::int16_t key : {0, -128}) {

@@ -44,10 +44,9 @@ inline std::ostream& operator<<(std::ostream& os, const Call& c) {
     return os << c.op << "(" << c.args[0] << ", " << c.args[1] << ", " << c.args[2] << ", " << c.args[3] << ")";
 }
 
-// Every call is recorded with its arguments (the incoming point for
-// GetCursorPos). The window under any point is `under`; GetWindowLongA
-// answers `style` (0, as a failing call does, unless set). The entry named
-// `unbound` raises as an operation that cannot be bound.
+// Every call recorded with its arguments (GetCursorPos: the incoming point).
+// The window under any point is `under`; GetWindowLongA answers `style` (0,
+// as when it fails, unless set); the entry named `unbound` cannot be bound.
 struct FakeWindowSystem final : WindowSystem {
     std::int32_t GetCursorPos(Point* p) override {
         record("GetCursorPos", p->x, p->y);

@@ -1,8 +1,6 @@
-// The tool window with real windows, in this process, under Windows or Wine:
-// its layout at three DPIs, texts and glyphs, styles and system menu, the
-// timer, the tick and the labels that follow their texts, the bar's change
-// rule, the mouse wheel, the keyboard as a user meets it, the icons, no
-// objects left behind; and the program's start and its error reports.
+// The tool window with real windows, in this process, under Windows or Wine,
+// as a user meets it; no objects left behind; and the program's start in every
+// state, and its error reports.
 #include <optional>
 #include <string>
 
@@ -27,14 +25,8 @@ const wchar_t kNotice[] =
     L"感谢下载！\r\n"
     L"    Pelloria\r\n";
 
-// In tab (and z) order, with the box in twips; a label's size (0 here)
-// follows its text.
-struct Expected {
-    int id;
-    const wchar_t* cls;
-    int x, y, width, height;
-    const wchar_t* text;
-};
+// In tab (and z) order, the box in twips; a label's size (0) follows its text.
+struct Expected { int id; const wchar_t* cls; int x, y, width, height; const wchar_t* text; };
 const Expected kControls[] = {
     {kIdHScroll1, L"ScrollBar", 120, 480, 6015, 255, L""},
     {kIdLabel1, L"Static", 240, 960, 0, 0, L"0"},
@@ -55,8 +47,7 @@ RECT BoxOf(HWND control) {
     return r;
 }
 
-// A memory DC with a control's font: what its texts measure, and whether the
-// font has a glyph for each character.
+// A control's font: what its texts measure, and which characters it lacks.
 class FontDC {
 public:
     explicit FontDC(HWND control) : dc_(CreateCompatibleDC(nullptr)) {
@@ -89,11 +80,7 @@ private:
 };
 
 // SetTimer as the form calls it, recorded.
-struct TimerCall {
-    HWND window;
-    UINT_PTR id;
-    UINT ms;
-};
+struct TimerCall { HWND window; UINT_PTR id; UINT ms; };
 std::vector<TimerCall> g_timers;
 decltype(&SetTimer) g_setTimer = nullptr;
 UINT_PTR WINAPI RecordingSetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
@@ -128,8 +115,7 @@ protected:
         tick();
         ws.f1Down = false;
     }
-    // The bar at `value`, Label1 showing it, and the last change applied to
-    // the target with alpha 255 - value.
+    // The bar at `value`, Label1 showing it, the last change 255 - value on target.
     void expectApplied(int expected, Handle target, size_t changes) {
         EXPECT_EQ(value(), expected);
         EXPECT_EQ(text(kIdLabel1), std::to_wstring(expected));
@@ -152,11 +138,9 @@ TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphT
     open(dpi);
     RECT client{};
     GetClientRect(window(), &client);
-    EXPECT_EQ(client.right, Px(6405, dpi));
-    EXPECT_EQ(client.bottom, Px(3090, dpi));
+    EXPECT_TRUE(client.right == Px(6405, dpi) && client.bottom == Px(3090, dpi)) << client.right << "x" << client.bottom;
     FontDC font(control(kIdLabel1));
     EXPECT_GE(font.metrics.tmHeight, (9 * dpi + 36) / 72) << "the font is 9 points at this DPI";
-
     std::vector<RECT> boxes;
     HWND c = GetWindow(window(), GW_CHILD);
     for (const Expected& e : kControls) {
@@ -164,21 +148,16 @@ TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphT
         SCOPED_TRACE(e.text);
         wchar_t cls[32] = {};
         GetClassNameW(c, cls, 32);
-        EXPECT_EQ(GetDlgCtrlID(c), e.id);
-        EXPECT_EQ(lstrcmpiW(cls, e.cls), 0) << cls;
-        EXPECT_EQ(TextOf(c), e.text);
-        EXPECT_TRUE(GetWindowLongW(c, GWL_STYLE) & WS_VISIBLE);
+        EXPECT_TRUE(GetDlgCtrlID(c) == e.id && lstrcmpiW(cls, e.cls) == 0 && TextOf(c) == e.text) << cls;
+        const LONG style = GetWindowLongW(c, GWL_STYLE);
+        EXPECT_TRUE(style & WS_VISIBLE);
         const RECT r = BoxOf(c);
-        EXPECT_EQ(r.left, Px(e.x, dpi));
-        EXPECT_EQ(r.top, Px(e.y, dpi));
+        EXPECT_TRUE(r.left == Px(e.x, dpi) && r.top == Px(e.y, dpi)) << r.left << "," << r.top;
         if (e.width != 0) {
-            EXPECT_EQ(r.right - r.left, Px(e.width, dpi));
-            EXPECT_EQ(r.bottom - r.top, Px(e.height, dpi));
-            EXPECT_TRUE(GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP);
-        } else {
-            EXPECT_EQ(r.right - r.left, font.width(e.text)) << "sized to its text";
-            EXPECT_EQ(r.bottom - r.top, font.metrics.tmHeight);
-            EXPECT_FALSE(GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP) << "a label never takes the focus";
+            EXPECT_TRUE(r.right - r.left == Px(e.width, dpi) && r.bottom - r.top == Px(e.height, dpi) && (style & WS_TABSTOP));
+        } else {  // sized to its text; a label never takes the focus
+            EXPECT_TRUE(r.right - r.left == font.width(e.text) && r.bottom - r.top == font.metrics.tmHeight);
+            EXPECT_FALSE(style & WS_TABSTOP);
         }
         EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom);
         EXPECT_EQ(font.missingGlyphs(e.text), L"") << "characters shown as boxes";
@@ -194,8 +173,7 @@ TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphT
 
 INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 120, 144));
 
-// What a user sees of the layout: the client area, the font's height and
-// every control's box.
+// The layout as a user sees it: client area, font height, every control's box.
 std::vector<LONG> Geometry(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
@@ -210,8 +188,7 @@ std::vector<LONG> Geometry(HWND window) {
 TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsItsState) {
     const auto adjust = reinterpret_cast<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), "AdjustWindowRectExForDpi")));
-    // The same target and value in a window of this test's and in one built
-    // at a DPI, so that the labels show the same texts.
+    // The same target and value here and in a window built at a DPI.
     const auto setUp = [&](HWND w) {
         ws.under = 4242;
         ws.f1Down = true;
@@ -225,8 +202,7 @@ TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsI
     SetFocus(control(kIdText1));
     HeldObjects held;
     for (const int dpi : {144, 96}) {
-        // Asked first (per-monitor v2), the window names the size its client
-        // area needs at that DPI, not its own size stretched.
+        // Asked first (per-monitor v2): the size its client area needs there.
         RECT needed{0, 0, Px(6405, dpi), Px(3090, dpi)};
         if (adjust != nullptr) {
             SIZE size{};
@@ -245,10 +221,7 @@ TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsI
     }
     EXPECT_EQ(held.counts(), (std::array<long, 4>{})) << "windows, GDI objects and DCs, icons, heap blocks";
     EXPECT_EQ(Geometry(window()), at96);
-    EXPECT_EQ(value(), 10);
-    EXPECT_EQ(text(kIdLabel1), L"10");
-    EXPECT_EQ(text(kIdLabel3), L"4242");
-    EXPECT_EQ(GetFocus(), control(kIdText1));
+    EXPECT_TRUE(value() == 10 && text(kIdLabel1) == L"10" && text(kIdLabel3) == L"4242" && GetFocus() == control(kIdText1));
 }
 
 TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNotice) {
@@ -262,15 +235,10 @@ TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNo
     EXPECT_EQ(GetWindow(window(), GW_OWNER), nullptr);
     HMENU menu = GetSystemMenu(window(), FALSE);
     for (UINT kept : {SC_MOVE, SC_CLOSE}) EXPECT_NE(GetMenuState(menu, kept, MF_BYCOMMAND), ~0u) << kept;
-    for (UINT gone : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) {
-        EXPECT_EQ(GetMenuState(menu, gone, MF_BYCOMMAND), ~0u) << gone;
-    }
-
+    for (UINT gone : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) EXPECT_EQ(GetMenuState(menu, gone, MF_BYCOMMAND), ~0u) << gone;
     int low = -1, high = -1;
     GetScrollRange(control(kIdHScroll1), SB_CTL, &low, &high);
-    EXPECT_EQ(low, 0);
-    EXPECT_EQ(high, 255);
-    EXPECT_EQ(value(), 0);
+    EXPECT_TRUE(low == 0 && high == 255 && value() == 0);
     EXPECT_FALSE(GetWindowLongW(control(kIdHScroll1), GWL_STYLE) & SBS_VERT);
     const LONG edit = GetWindowLongW(control(kIdText1), GWL_STYLE);
     EXPECT_TRUE(edit & ES_MULTILINE);
@@ -283,8 +251,7 @@ TEST_F(ToolWindow, TicksEveryTenthOfASecondThroughItsMessageLoop) {
     open();
     ASSERT_TRUE(setTimer_.applied());
     ASSERT_EQ(g_timers.size(), 1u);
-    EXPECT_EQ(g_timers[0].window, window());
-    EXPECT_EQ(g_timers[0].ms, 100u);
+    EXPECT_TRUE(g_timers[0].window == window() && g_timers[0].ms == 100u) << g_timers[0].ms;
     EXPECT_TRUE(PumpUntil([&] { return ws.ticks >= 3; }, 10000, &form()));
 }
 
@@ -297,14 +264,12 @@ TEST_F(ToolWindow, LabelsFollowTheirTextsFromAFixedLeftEdge) {
     EXPECT_EQ(text(kIdLabel2), L"-2147483648");
     EXPECT_EQ(text(kIdLabel3), kNoTarget);
     RECT now = BoxOf(control(kIdLabel2));
-    EXPECT_EQ(now.left, label2.left);
-    EXPECT_EQ(now.right - now.left, font.width(L"-2147483648"));
+    EXPECT_TRUE(now.left == label2.left && now.right - now.left == font.width(L"-2147483648"));
 
     capture(12345);
     EXPECT_EQ(text(kIdLabel3), L"12345");
     now = BoxOf(control(kIdLabel3));
-    EXPECT_EQ(now.left, label3.left);
-    EXPECT_EQ(now.right - now.left, font.width(L"12345"));
+    EXPECT_TRUE(now.left == label3.left && now.right - now.left == font.width(L"12345"));
     ws.under = 0;
     tick();
     EXPECT_EQ(text(kIdLabel2), L"0");
@@ -355,8 +320,7 @@ TEST_F(ToolWindow, EveryChangeOfTheBarIsAppliedOnceAndNoneWhileTheThumbIsDragged
         changes += moves;
         expectApplied(step.value, 4242, changes);
     }
-    // A drag: the thumb follows the pointer, nothing changes until it is
-    // dropped, and then once.
+    // A drag: nothing changes until the thumb is dropped, and then once.
     scroll(SB_THUMBTRACK, 120);
     scroll(SB_THUMBTRACK, 200);
     EXPECT_EQ(text(kIdLabel1), L"255");
@@ -370,8 +334,7 @@ TEST_F(ToolWindow, EveryChangeOfTheBarIsAppliedOnceAndNoneWhileTheThumbIsDragged
 }
 
 TEST_F(ToolWindow, EachNotchOfTheWheelOrOfItsTiltIsOneStepOfTheBarWhereverTheSystemSendsIt) {
-    // Rolled towards the user is right, as on Windows' own sliders; tilted
-    // to the right (a positive delta) is right.
+    // Towards the user is right, as on Windows' sliders; so is a tilt to the right.
     for (const auto& [message, right] : {std::pair{UINT{WM_MOUSEWHEEL}, -WHEEL_DELTA}, {UINT{0x020E}, WHEEL_DELTA}}) {
         open();
         ws.alphas.clear();
@@ -428,41 +391,31 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     }
     expectApplied(0, 4242, 5);
 
-    const struct { bool shift; HWND to; } tabs[] = {{false, text1}, {false, bar}, {true, text1}, {true, bar}, {false, text1}};
-    for (const auto& tab : tabs) {
-        Press(VK_TAB, tab.shift ? VK_SHIFT : 0);
-        EXPECT_TRUE(focusOn(tab.to)) << (tab.shift ? "Shift+Tab" : "Tab");
+    for (const auto& [shift, to] : {std::pair{WORD{0}, text1}, {WORD{0}, bar}, {WORD{VK_SHIFT}, text1}, {WORD{VK_SHIFT}, bar}, {WORD{0}, text1}}) {
+        Press(VK_TAB, shift);
+        EXPECT_TRUE(focusOn(to)) << (shift ? "Shift+Tab" : "Tab");
     }
     DWORD start = 1, end = 0;
     SendMessageW(text1, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(start, 0u) << "the text is selected when Tab brings the focus";
-    EXPECT_EQ(end, static_cast<DWORD>(GetWindowTextLengthW(text1)));
+    EXPECT_TRUE(start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(text1))) << "the text selected by Tab";
 
-    // Typed into the text box: Enter a line break, Escape nothing; neither
-    // closes the window, and nothing else changes. A long paste is kept whole.
+    // Typed in the text box: Enter breaks the line, Escape does nothing, nothing closes; a long paste stays whole.
     for (WORD key : {WORD{VK_END}, WORD{'Z'}, WORD{VK_ESCAPE}, WORD{VK_RETURN}}) Press(key);
     const std::wstring typed = std::wstring(kNotice) + L"z\r\n";
     EXPECT_TRUE(PumpUntil([&] { return TextOf(text1) == typed; }, 5000, &form())) << "typed, no tab";
     std::wstring pasted;  // beyond the 30,000 characters an edit control holds unless told otherwise
     while (pasted.size() < 40000) pasted += std::wstring(78, L'x') + L"\r\n";
-    if (OpenClipboard(window())) {
-        EmptyClipboard();
-        HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
-        std::memcpy(GlobalLock(data), pasted.c_str(), (pasted.size() + 1) * sizeof(wchar_t));
-        GlobalUnlock(data);
-        SetClipboardData(CF_UNICODETEXT, data);
-        CloseClipboard();
-    }
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
+    std::memcpy(GlobalLock(data), pasted.c_str(), (pasted.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(data);
+    ASSERT_TRUE(OpenClipboard(window()) && EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, data) && CloseClipboard());
     Press('V', VK_CONTROL);
     EXPECT_TRUE(PumpUntil([&] { return GetWindowTextLengthW(text1) == static_cast<int>(typed.size() + pasted.size()); },
                           5000, &form())) << GetWindowTextLengthW(text1);
     EXPECT_TRUE(IsWindow(window()) && IsWindowVisible(window()));
-    EXPECT_EQ(value(), 0);
-    EXPECT_EQ(text(kIdLabel1), L"0");
-    EXPECT_EQ(text(kIdLabel3), L"4242");
+    EXPECT_TRUE(value() == 0 && text(kIdLabel1) == L"0" && text(kIdLabel3) == L"4242");
 
-    // Another window is activated and then this one again: the focus comes
-    // back to the text box.
+    // Another window activated, then this one again: the focus comes back.
     HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500, 300, 200, 100,
                                  nullptr, nullptr, Instance(), nullptr);
     SetForegroundWindow(other);
@@ -489,10 +442,7 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
 
 // ---- the icons ----
 
-struct DestroyedIcon {
-    HICON icon;
-    bool windowExisted;
-};
+struct DestroyedIcon { HICON icon; bool windowExisted; };
 std::vector<DestroyedIcon> g_destroyed;
 decltype(&DestroyIcon) g_destroyIcon = nullptr;
 HWND g_iconWindow = nullptr;
@@ -501,19 +451,18 @@ BOOL WINAPI RecordingDestroyIcon(HICON icon) {
     return g_destroyIcon(icon);
 }
 
-// An icon as a user sees it: drawn at that size over a background no image
-// of the set has, as 32-bit pixels.
+// An icon as a user sees it: drawn at that size over a background no image has.
 std::vector<DWORD> Drawn(HICON icon, int size) {
     BITMAPINFO info{};
     info.bmiHeader = {sizeof info.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
+    DWORD* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    std::fill_n(static_cast<DWORD*>(bits), size * size, 0x00FF00FFu);
+    std::fill_n(bits, size * size, 0x00FF00FFu);
     DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
     GdiFlush();
-    std::vector<DWORD> pixels(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + size * size);
+    const std::vector<DWORD> pixels(bits, bits + size * size);
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
@@ -548,8 +497,7 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnImageAtBothSizesAndDestroysItsSmallIconOnc
     EXPECT_TRUE(g_destroyed.empty());
     tool.reset();
     ASSERT_EQ(g_destroyed.size(), 1u);
-    EXPECT_EQ(g_destroyed[0].icon, small);
-    EXPECT_FALSE(g_destroyed[0].windowExisted);
+    EXPECT_TRUE(g_destroyed[0].icon == small && !g_destroyed[0].windowExisted);
     ICONINFO info{};
     EXPECT_TRUE(GetIconInfo(big, &info)) << "the shared large icon is the system's, and stays";
     DeleteObject(info.hbmColor);
@@ -558,79 +506,60 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnImageAtBothSizesAndDestroysItsSmallIconOnc
 
 // ---- the program: its start and its errors ----
 
-// The program's calls of ShowWindow: the command, and whether the window is
-// one whose first show Windows gives the launcher's show command instead
-// (STARTUPINFO) when that is SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT: a
-// captioned top-level window (Wine's conformance tests). Wine 8 replaces no
-// command, so the tests look at what the program asks for.
-struct Show {
-    int command;
-    bool replaceable;
-};
-std::vector<Show> g_shows;
+// Whether each ShowWindow of the program's was one whose command Windows
+// replaces by the launcher's (STARTUPINFO) at the first show of a captioned
+// top-level window: SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT (Wine's
+// conformance tests). Wine 8 replaces none: the tests see what is asked.
+std::vector<bool> g_replaceable;
 decltype(&ShowWindow) g_showWindow = nullptr;
 BOOL WINAPI RecordingShowWindow(HWND window, int command) {
     const LONG style = GetWindowLongW(window, GWL_STYLE);
-    const bool main = !(style & WS_CHILD) && (style & WS_CAPTION) == WS_CAPTION;
-    g_shows.push_back({command, main && (command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_SHOWDEFAULT)});
+    g_replaceable.push_back(!(style & WS_CHILD) && (style & WS_CAPTION) == WS_CAPTION &&
+                            (command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_SHOWDEFAULT));
     return g_showWindow(window, command);
 }
 struct RecordedShows : ImportPatch {
     RecordedShows() : ImportPatch("user32.dll", "ShowWindow", reinterpret_cast<void*>(&RecordingShowWindow)) {
         g_showWindow = original<decltype(&ShowWindow)>();
-        g_shows.clear();
+        g_replaceable.clear();
     }
 };
 
 TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDeclaredDpiAware) {
-    // At the DPI the system reports: the prefix's (scripts/wine-run).
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    // The DPI the system reports: the prefix's (scripts/wine-run).
+    const int dpi = ScreenDpi();
     wchar_t prefixDpi[8] = L"96";
     GetEnvironmentVariableW(L"KAVRELO_DPI", prefixDpi, 8);
     ASSERT_EQ(dpi, _wtoi(prefixDpi));
-    const bool perMonitor = GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDpiAwarenessContext") != nullptr;
-    const bool systemAware = GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDPIAware") != nullptr;
-    // The launcher's show command, and whether the window is to stay minimized.
-    const struct { int launcher; bool minimized; } starts[] = {
-        {SW_HIDE, false}, {SW_SHOWNORMAL, false}, {SW_SHOWMINIMIZED, true}, {SW_SHOWMAXIMIZED, false},
-        {SW_SHOWNOACTIVATE, false}, {SW_SHOW, false}, {SW_MINIMIZE, true}, {SW_SHOWMINNOACTIVE, true},
-        {SW_SHOWNA, false}, {SW_RESTORE, false}, {SW_SHOWDEFAULT, false}, {SW_FORCEMINIMIZE, true}};
-    for (const auto& start : starts) {
+    const auto has = [](const char* entry) { return GetProcAddress(GetModuleHandleW(L"user32"), entry) != nullptr; };
+    // The launcher's command, and whether the window then stays minimized.
+    for (const auto& [launcher, minimized] : {std::pair{SW_HIDE, false}, {SW_SHOWNORMAL, false}, {SW_SHOWMINIMIZED, true},
+                                              {SW_SHOWMAXIMIZED, false}, {SW_SHOWNOACTIVATE, false}, {SW_SHOW, false},
+                                              {SW_MINIMIZE, true}, {SW_SHOWMINNOACTIVE, true}, {SW_SHOWNA, false},
+                                              {SW_RESTORE, false}, {SW_SHOWDEFAULT, false}, {SW_FORCEMINIMIZE, true}}) {
         DpiCalls calls;
         RecordedShows shows;
         ASSERT_TRUE(calls.applied() && shows.applied());
         FakeWindowSystem ws;
-        bool seen = false, visible = false, minimized = false, zoomed = true;
-        RECT client{};
+        std::optional<std::array<LONG, 5>> seen;  // visible, minimized, zoomed, client width and height
         ws.onTick = [&] {
-            if (seen) return;
-            seen = true;
             HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
-            visible = IsWindowVisible(w) != FALSE;
-            minimized = IsIconic(w) != FALSE;
-            zoomed = IsZoomed(w) != FALSE;
+            RECT client{};
             GetClientRect(w, &client);
+            if (!seen) seen = {IsWindowVisible(w), IsIconic(w), IsZoomed(w), client.right, client.bottom};
             PostMessageW(w, WM_CLOSE, 0, 0);
         };
-        EXPECT_EQ(RunKavrelo(Instance(), ws, start.launcher), 0);
-        ASSERT_TRUE(seen) << start.launcher;
-        EXPECT_TRUE(visible && !zoomed && minimized == start.minimized) << start.launcher;
-        ASSERT_FALSE(g_shows.empty());
-        EXPECT_FALSE(g_shows[0].replaceable) << "on Windows, the launcher's command instead: " << start.launcher;
-        if (!start.minimized) {
-            EXPECT_TRUE(client.right == Px(6405, dpi) && client.bottom == Px(3090, dpi)) << start.launcher;
-        }
-        // Per-monitor aware where Windows has it (10 1703), otherwise
-        // system-aware where it has that (Vista; Wine 8 refuses the first),
-        // before any window: else Windows would stretch it as a picture.
-        if (perMonitor) {
-            EXPECT_EQ(DpiCalls::perMonitor.set, -4);
-        }
-        if (systemAware) {
-            EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
-        }
+        EXPECT_EQ(RunKavrelo(Instance(), ws, launcher), 0);
+        ASSERT_TRUE(seen) << launcher;
+        EXPECT_TRUE((*seen)[0] && !(*seen)[1] == !minimized && !(*seen)[2]) << launcher;
+        EXPECT_TRUE(minimized || ((*seen)[3] == Px(6405, dpi) && (*seen)[4] == Px(3090, dpi))) << launcher;
+        ASSERT_FALSE(g_replaceable.empty());
+        EXPECT_FALSE(g_replaceable[0]) << "on Windows, the launcher's command instead: " << launcher;
+        // Per-monitor aware where Windows has it (10 1703), else system-aware
+        // where it has that (Vista; Wine 8 refuses the first), before any
+        // window: else Windows would stretch it as a picture.
+        EXPECT_TRUE(!has("SetProcessDpiAwarenessContext") || DpiCalls::perMonitor.set == -4);
+        EXPECT_TRUE(!has("SetProcessDPIAware") || DpiCalls::declared == (DpiCalls::perMonitor.returned ? 0 : 1));
         EXPECT_FALSE(DpiCalls::windowBeforeDeclared);
     }
 }
@@ -642,9 +571,8 @@ TEST(Program, AnUntrappedErrorOfTheTickIsReportedOnceAndEndsTheProgram) {
     ErrorBoxWatcher watcher(800);
     EXPECT_EQ(RunKavrelo(Instance(), ws, SW_SHOWNORMAL), kExitUntrappedError);
     watcher.finish();
-    EXPECT_TRUE(watcher.stayedUp);
+    EXPECT_TRUE(watcher.stayedUp && watcher.ownerClass == L"KavreloForm");
     EXPECT_EQ(watcher.boxes, 1) << "no further tick while it is shown";
-    EXPECT_EQ(watcher.ownerClass, L"KavreloForm");
     for (const wchar_t* part : {L"运行时错误 453", L"GetCursorPos_unbound", L"user32", L"程序将退出"}) {
         EXPECT_NE(watcher.text.find(part), std::wstring::npos) << watcher.text.size();
     }
@@ -660,8 +588,7 @@ LRESULT CALLBACK RefuseTextBoxes(int code, WPARAM wp, LPARAM lp) {
 }
 
 TEST(Program, AnErrorWhileBuildingTheWindowIsReportedUntilDismissed) {
-    // The text box cannot be created, after the window and the controls
-    // before it.
+    // The text box cannot be created, after the window and the controls before it.
     HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseTextBoxes, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     FakeWindowSystem ws;
@@ -670,23 +597,19 @@ TEST(Program, AnErrorWhileBuildingTheWindowIsReportedUntilDismissed) {
     const int code = RunKavrelo(Instance(), ws, SW_SHOWNORMAL);
     watcher.finish();
     UnhookWindowsHookEx(hook);
-    // Before the report, the first show of a captioned top-level window with
-    // a command Windows keeps: the report itself is not the first, to be
-    // shown as the launcher asked.
-    ASSERT_FALSE(g_shows.empty());
-    EXPECT_FALSE(g_shows[0].replaceable);
+    // Before the report, a first show Windows leaves as asked: not the report's.
+    ASSERT_FALSE(g_replaceable.empty());
+    EXPECT_FALSE(g_replaceable[0]);
     EXPECT_EQ(code, kExitUntrappedError);
     EXPECT_TRUE(watcher.stayedUp) << "the report closed before it was dismissed";
     EXPECT_EQ(watcher.ownerClass, L"") << "nothing half-built owns it";
     for (const wchar_t* part : {L"运行时错误 7", L"无法创建文本框", L"程序将退出"}) {
         EXPECT_NE(watcher.text.find(part), std::wstring::npos);
     }
-    EXPECT_EQ(FindWindowW(L"KavreloForm", nullptr), nullptr);
-    EXPECT_EQ(ws.ticks, 0);
+    EXPECT_TRUE(FindWindowW(L"KavreloForm", nullptr) == nullptr && ws.ticks == 0);
 }
 
-// The real window system, as on a system without SetLayeredWindowAttributes,
-// with the pointer on `target` and F1 down.
+// The real window system without SetLayeredWindowAttributes, F1 down on `target`.
 struct WithoutLayeredAttributes final : WindowSystem {
     explicit WithoutLayeredAttributes(Handle target) : target(target) {}
     std::int32_t GetCursorPos(Point* p) override { return real.GetCursorPos(p); }
@@ -755,8 +678,7 @@ TEST(Form, TheWindowsLastMessageHasItsDefaultProcessingHoweverItGoes) {
 }
 
 TEST(Form, NeitherItsWindowDestroyedOutsideTheLoopNorAnErrorBoxLosesAQuit) {
-    // A window destroyed outside the message loop asks nobody to quit: a
-    // WM_QUIT left behind would close the next message box at once.
+    // A window destroyed outside the loop asks nobody to quit (a WM_QUIT would close the next box).
     TakeQuit();
     {
         Form form(Instance(), FormStyle{u"KavreloFormsTest", 3000, 1500, 0, 96, &CreateForm1Font});

@@ -1,19 +1,21 @@
-// What the tests that run with real windows under Windows or Wine share: a
-// fault ends the program at once, the message pump, a fake window system, an
-// import of this executable replaced for a while, the DPI entries the program
-// binds seen, and the error box read and dismissed from another thread.
+// What the tests with real windows share: a fault ends the program at once,
+// the message pump, a fake window system, this executable's imports replaced
+// for a while and the objects it holds counted, the DPI entries it binds
+// seen, and the error box read and dismissed from another thread.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <set>
 #include <memory>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,13 +148,11 @@ inline BOOL CALLBACK CountWithDescendants(HWND window, LPARAM count) {
     return CountWindow(window, count);
 }
 
-// What this thread and this executable's code came to hold while this lives:
-// windows of the thread; and, counted through the executable's own imports,
-// GDI objects and DCs it created or got and did not delete or release (gdi),
-// icons it loaded for itself and did not destroy (user), blocks of the C
-// runtime's heap not freed (heap). The same on Windows and under Wine, whose
-// GetGuiResources is a stub that answers 0. A function that makes such an
-// object and is counted nowhere is named by uncounted().
+// What this thread came to hold while this lives: windows; and, counted
+// through this executable's imports (the same on Windows and under Wine,
+// whose GetGuiResources answers 0), GDI objects and DCs (gdi), icons loaded
+// for itself (user) and C runtime heap blocks (heap) not released. An import
+// that makes such an object and is counted nowhere is named by uncounted().
 class HeldObjects {
 public:
     HeldObjects() : windows_(Windows()) {
@@ -169,7 +169,6 @@ public:
 #ifdef __MINGW32__  // a C runtime in a DLL (msvcrt); MSVC's is linked in, and its heap not counted
         Patch("msvcrt.dll", "malloc", &MallocHook, &malloc_);
         Patch("msvcrt.dll", "calloc", &CallocHook, &calloc_);
-        Patch("msvcrt.dll", "realloc", &ReallocHook, &realloc_);
         Patch("msvcrt.dll", "free", &FreeHook, &free_);
 #endif
         gdi = user = heap = 0;
@@ -177,26 +176,18 @@ public:
     // {windows, gdi, user, heap} held now and not before.
     std::array<long, 4> counts() const { return {Windows() - windows_, gdi, user, heap}; }
     bool applied() const {
-        for (const auto& patch : patches_) {
-            if (!patch->applied()) return false;
-        }
-        return true;
+        return std::all_of(patches_.begin(), patches_.end(), [](const auto& p) { return p->applied(); });
     }
     static inline long gdi = 0, user = 0, heap = 0;
 
-    // Imports of gdi32 and user32 that make an object to be released and
-    // that nothing here counts (CreateWindowExW: windows are enumerated;
-    // LoadCursorW: a shared system cursor).
+    // (CreateWindowExW: windows are enumerated; LoadCursorW: a shared cursor.)
     std::string uncounted() const {
         std::string names;
         ForEachImport([&](const char* dll, const char* entry, void**) {
             const std::string e = entry;
-            const bool makes = e.rfind("Create", 0) == 0 || e.rfind("Copy", 0) == 0 || e.rfind("Load", 0) == 0 ||
-                               e.rfind("GetDC", 0) == 0 || e == "GetWindowDC";
-            if ((lstrcmpiA(dll, "gdi32.dll") == 0 || lstrcmpiA(dll, "user32.dll") == 0) && makes &&
-                e != "CreateWindowExW" && e != "LoadCursorW" && !counted_.count(e)) {
-                names += e + " ";
-            }
+            if ((!lstrcmpiA(dll, "gdi32.dll") || !lstrcmpiA(dll, "user32.dll")) && !counted_.count(e) &&
+                std::regex_match(e, std::regex("(Create|Copy|Load|GetDC|GetWindowDC).*")) &&
+                e != "CreateWindowExW" && e != "LoadCursorW") names += e + " ";
         });
         return names;
     }
@@ -225,8 +216,7 @@ private:
         C::delta = delta;
         Patch(dll, entry, &C::Call, &C::real);
     }
-    // The hook goes in once the original it calls is known: the heap's own
-    // hooks are called on the way.
+    // The original is known before the hook goes in: the heap's hooks run meanwhile.
     template <typename Fn>
     void Patch(const char* dll, const char* entry, Fn hook, Fn* original) {
         ForEachImport([&](const char* d, const char* e, void** slot) {
@@ -241,46 +231,29 @@ private:
         if (h != nullptr && !(flags & LR_SHARED)) ++user;  // a shared image is the system's
         return h;
     }
-    static void* __cdecl MallocHook(size_t n) { return Held(malloc_(n), 1); }
-    static void* __cdecl CallocHook(size_t n, size_t size) { return Held(calloc_(n, size), 1); }
-    static void* __cdecl ReallocHook(void* p, size_t n) {
-        void* r = realloc_(p, n);
-        heap += (p == nullptr && r != nullptr) - (p != nullptr && n == 0);
-        return r;
-    }
-    static void __cdecl FreeHook(void* p) {
-        if (p != nullptr) --heap;
-        free_(p);
-    }
-    static void* Held(void* p, int delta) {
-        if (p != nullptr) heap += delta;
-        return p;
-    }
+    static void* Held(void* p) { return heap += p != nullptr, p; }
+    static void* __cdecl MallocHook(size_t n) { return Held(malloc_(n)); }
+    static void* __cdecl CallocHook(size_t n, size_t size) { return Held(calloc_(n, size)); }
+    static void __cdecl FreeHook(void* p) { heap -= p != nullptr, free_(p); }
     static inline decltype(&LoadImageW) loadImage_ = nullptr;
     static inline void*(__cdecl* malloc_)(size_t) = nullptr;
     static inline void*(__cdecl* calloc_)(size_t, size_t) = nullptr;
-    static inline void*(__cdecl* realloc_)(void*, size_t) = nullptr;
     static inline void(__cdecl* free_)(void*) = nullptr;
     const long windows_;
     std::vector<std::unique_ptr<ImportPatch>> patches_;
     std::set<std::string> counted_;
 };
 
-// The DPI entries the program looks up by name (GetProcAddress), handed back
-// wrapped while this lives, so that a test sees each call: the per-monitor
-// and the system awareness the process asked for (the context, whether it was
-// granted, whether a window existed by then), each thread DPI context set
-// with what the call returned; and the awareness of the thread's context made
-// what `awareness` says (when not -1).
+// The DPI entries the program looks up by name, wrapped while this lives: the
+// per-monitor and the system awareness the process asked for (context, whether
+// granted, whether a window existed by then), each thread context set and what
+// it returned; and the thread's awareness made `awareness` (unless -1).
 class DpiCalls {
 public:
     DpiCalls() : patch_("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&GetProcAddressHook)) {
         real_ = patch_.original<decltype(&GetProcAddress)>();
-        perMonitor = {};
-        declared = 0;
-        windowBeforeDeclared = false;
+        perMonitor = {}, declared = 0, windowBeforeDeclared = false, awareness = -1;
         contexts.clear();
-        awareness = -1;
     }
     bool applied() const { return patch_.applied(); }
     struct ContextCall { INT_PTR set, returned; };

@@ -7,8 +7,7 @@
 namespace kavrelo::test {
 namespace {
 
-// The entry's lookup raises the error `code` with a text that names each of
-// `names`.
+// The entry's lookup raises `code` with a text naming each of `names`.
 void ExpectRaises(Entry& entry, ErrorCode code, std::initializer_list<const char*> names) {
     try {
         entry.address();
@@ -59,9 +58,7 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
         found = ws.WindowFromPoint(p.x, p.y);
         return p.x == 55 && p.y == 57 && ToHwnd(found) == window;
     }));
-    EXPECT_EQ(p.x, 55);
-    EXPECT_EQ(p.y, 57);
-    EXPECT_EQ(ToHwnd(found), window);
+    EXPECT_TRUE(p.x == 55 && p.y == 57 && ToHwnd(found) == window);
     EXPECT_EQ(ws.WindowFromPoint(5, 5), FromHwnd(WindowFromPoint(POINT{5, 5})));
     const Handle h = HandleFromText(DecimalText(found).view());
     const std::int32_t style = ws.GetWindowLongA(h, kGwlExStyle);
@@ -73,8 +70,7 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
     BYTE alpha = 0;
     DWORD flags = 0;
     ASSERT_TRUE(GetLayeredWindowAttributes(window, &key, &alpha, &flags));
-    EXPECT_EQ(alpha, 155);
-    EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
+    EXPECT_TRUE(alpha == 155 && flags == LWA_ALPHA) << int{alpha} << " " << flags;
     DestroyWindow(window);
     // A window that does not exist: the results carry the failure, nothing raises.
     EXPECT_EQ(ws.GetWindowLongA(0, kGwlExStyle), 0);
