@@ -21,7 +21,7 @@ wine_server_socket() {
 # when no server of that prefix runs.
 wine_server_end() {
   [ -d "$1" ] && wine_server_socket "$1" >/dev/null || return 0
-  WINEPREFIX=$1 timeout 30 wineserver -k </dev/null >/dev/null 2>&1
-  WINEPREFIX=$1 timeout 30 wineserver -w </dev/null >/dev/null 2>&1
+  WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -k </dev/null >/dev/null 2>&1
+  WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -w </dev/null >/dev/null 2>&1
   return 0
 }
