@@ -182,12 +182,12 @@ public:
 
     // (CreateWindowExW: windows are enumerated; LoadCursorW: a shared cursor.)
     std::string uncounted() const {
+        static const std::regex makes("(Create|Copy|Load|GetDC|GetWindowDC).*");
         std::string names;
         ForEachImport([&](const char* dll, const char* entry, void**) {
             const std::string e = entry;
             if ((!lstrcmpiA(dll, "gdi32.dll") || !lstrcmpiA(dll, "user32.dll")) && !counted_.count(e) &&
-                std::regex_match(e, std::regex("(Create|Copy|Load|GetDC|GetWindowDC).*")) &&
-                e != "CreateWindowExW" && e != "LoadCursorW") names += e + " ";
+                std::regex_match(e, makes) && e != "CreateWindowExW" && e != "LoadCursorW") names += e + " ";
         });
         return names;
     }
