@@ -3,23 +3,14 @@
 // otherwise of the system's (Vista and later): either way Windows does not
 // stretch its window as a picture. Where it follows each monitor, the window
 // is laid out again at the DPI of the monitor it moves to (Form::setDpi). The
-// functions that Windows XP lacks are bound by name, from the user32 the
-// program has loaded.
+// functions that Windows XP lacks are bound by name (OptionalUser32Entry).
 #pragma once
 
 #include <windows.h>
 
+#include "user32.h"
+
 namespace kavrelo {
-
-namespace detail {
-
-// An entry of user32 that older systems lack: its address, or nullptr.
-template <typename Fn>
-Fn User32Entry(const char* name) noexcept {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32"), name)));
-}
-
-}  // namespace detail
 
 // Before any window or screen DC: per-monitor aware (v2) where Windows has
 // it, system-aware where it has only that; on XP nothing changes.
@@ -29,15 +20,15 @@ inline void DeclareDpiAware() noexcept {
     // sends WM_GETDPISCALEDSIZE before WM_DPICHANGED. Refused where the
     // awareness is set already (a compatibility setting) or the context is
     // unknown; Wine 8 refuses it.
-    const auto perMonitor = detail::User32Entry<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext");
+    const auto perMonitor = OptionalUser32Entry<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext");
     if (perMonitor != nullptr && perMonitor(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return;
-    if (const auto system = detail::User32Entry<BOOL(WINAPI*)()>("SetProcessDPIAware")) system();
+    if (const auto system = OptionalUser32Entry<BOOL(WINAPI*)()>("SetProcessDPIAware")) system();
 }
 
 // The DPI of the monitor the window is on (Windows 10 1607 and later);
 // `otherwise` where Windows cannot tell it.
 inline int WindowDpi(HWND window, int otherwise) noexcept {
-    const auto get = detail::User32Entry<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    const auto get = OptionalUser32Entry<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
     const int dpi = get != nullptr ? static_cast<int>(get(window)) : 0;
     return dpi > 0 ? dpi : otherwise;
 }
@@ -46,7 +37,7 @@ inline int WindowDpi(HWND window, int otherwise) noexcept {
 // with the frame of that DPI from Windows 10 1607 on, of the system's DPI
 // before.
 inline SIZE WindowSizeFor(SIZE client, DWORD style, DWORD exStyle, int dpi) noexcept {
-    const auto adjust = detail::User32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    const auto adjust = OptionalUser32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
     RECT r{0, 0, client.cx, client.cy};
     if (adjust == nullptr || !adjust(&r, style, FALSE, exStyle, static_cast<UINT>(dpi))) {
         r = RECT{0, 0, client.cx, client.cy};

@@ -36,13 +36,9 @@ Library::~Library() {
     if (module_ != nullptr) FreeLibrary(module_);
 }
 
-HMODULE Library::find() noexcept {
-    if (module_ == nullptr) module_ = LoadLibraryW(name_);
-    return module_;
-}
-
 HMODULE Library::module() {
-    if (find() == nullptr) {
+    if (module_ == nullptr) module_ = LoadLibraryW(name_);
+    if (module_ == nullptr) {
         ErrorText text;
         text << u"找不到系统库 " << Wide(name_) << u"。";
         throw Error(ErrorCode::LibraryNotFound, text.view());
@@ -59,14 +55,6 @@ FARPROC Entry::address() {
                  << std::string_view(name_) << u"。";
             throw Error(ErrorCode::EntryNotFound, text.view());
         }
-    }
-    return address_;
-}
-
-FARPROC Entry::find() noexcept {
-    if (address_ == nullptr && !sought_) {
-        sought_ = true;
-        if (HMODULE module = library_.find()) address_ = GetProcAddress(module, name_);
     }
     return address_;
 }
@@ -112,11 +100,10 @@ SetThreadDpiAwarenessContextFn User32WindowSystem::threadContextSetter() noexcep
         threadContextSought_ = true;
         // DPI_AWARENESS_PER_MONITOR_AWARE: what the thread's context says,
         // under either version of per-monitor awareness.
-        const auto get = Entry(user32_, "GetThreadDpiAwarenessContext").asOptional<DpiContext(WINAPI*)()>();
-        const auto awareness =
-            Entry(user32_, "GetAwarenessFromDpiAwarenessContext").asOptional<int(WINAPI*)(DpiContext)>();
-        if (get == nullptr || awareness == nullptr || awareness(get()) != 2) {
-            threadContextSetter_ = setThreadDpiAwarenessContext_.asOptional<SetThreadDpiAwarenessContextFn>();
+        const auto get = OptionalUser32Entry<DpiContext(WINAPI*)()>("GetThreadDpiAwarenessContext");
+        const auto awareness = OptionalUser32Entry<int(WINAPI*)(DpiContext)>("GetAwarenessFromDpiAwarenessContext");
+        if (get == nullptr || awareness == nullptr || awareness(get()) != 2) {  // Windows 10 1607 on
+            threadContextSetter_ = OptionalUser32Entry<SetThreadDpiAwarenessContextFn>("SetThreadDpiAwarenessContext");
         }
     }
     return threadContextSetter_;

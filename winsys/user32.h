@@ -24,8 +24,6 @@ public:
     const wchar_t* name() const noexcept { return name_; }
     // Raises LibraryNotFound when the library cannot be loaded.
     HMODULE module();
-    // The same without raising: nullptr when the library cannot be loaded.
-    HMODULE find() noexcept;
 
 private:
     const wchar_t* name_;
@@ -44,19 +42,19 @@ public:
     template <typename Fn>
     Fn as() { return reinterpret_cast<Fn>(reinterpret_cast<void*>(address())); }
 
-    // For an entry the program can do without (one that older systems
-    // lack): the address, or nullptr; looked up once, and never raises.
-    template <typename Fn>
-    Fn asOptional() noexcept { return reinterpret_cast<Fn>(reinterpret_cast<void*>(find())); }
-
 private:
-    FARPROC find() noexcept;
-
     Library& library_;
     const char* name_;
     FARPROC address_ = nullptr;
-    bool sought_ = false;  // find() has looked
 };
+
+// An entry of user32 (which the program imports, so it is loaded) that the
+// program can do without, one that older systems lack: its address, or
+// nullptr. Never raises.
+template <typename Fn>
+Fn OptionalUser32Entry(const char* name) noexcept {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32"), name)));
+}
 
 // The entry names the program binds, exact to the letter. They can be given
 // differently, so that a test build can make one of them fail to bind.
@@ -89,7 +87,6 @@ private:
     SetThreadDpiAwarenessContextFn threadContextSetter() noexcept;
 
     Library user32_{L"user32"};
-    Entry setThreadDpiAwarenessContext_{user32_, "SetThreadDpiAwarenessContext"};  // Windows 10 1607 on
     SetThreadDpiAwarenessContextFn threadContextSetter_ = nullptr;
     bool threadContextSought_ = false;
     Entry getCursorPos_;

@@ -186,8 +186,7 @@ std::vector<LONG> Geometry(HWND window) {
 }
 
 TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsItsState) {
-    const auto adjust = reinterpret_cast<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), "AdjustWindowRectExForDpi")));
+    const auto adjust = OptionalUser32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
     // The same target and value here and in a window built at a DPI.
     const auto setUp = [&](HWND w) {
         ws.under = 4242;

@@ -35,9 +35,8 @@ TEST(Binding, AnEntryIsFoundByNameOnceAndKeptAMissingOneRaisesAtEachCallNamingIt
     ExpectRaises(inNowhere, ErrorCode::LibraryNotFound, {"kavrelo-no-such-library"});
 
     // An entry the program can do without: its address, or nothing, no error.
-    EXPECT_EQ(Entry(user32, "GetKeyState").asOptional<FARPROC>(), first);
-    EXPECT_EQ(Entry(user32, "NoSuchEntryInUser32").asOptional<FARPROC>(), nullptr);
-    EXPECT_EQ(Entry(nowhere, "GetKeyState").asOptional<FARPROC>(), nullptr);
+    EXPECT_EQ(OptionalUser32Entry<FARPROC>("GetKeyState"), first);
+    EXPECT_EQ(OptionalUser32Entry<FARPROC>("NoSuchEntryInUser32"), nullptr);
 }
 
 TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
