@@ -111,13 +111,18 @@ void ForEachImport(F f) {
 // entry it imports (its slot in the import address table).
 class ImportPatch {
 public:
-    ImportPatch(const char* dll, const char* entry, void* replacement) {
-        ForEachImport([&](const char* d, const char* e, void** slot) {
-            if (lstrcmpiA(d, dll) == 0 && std::strcmp(e, entry) == 0) slot_ = slot;
-        });
+    ImportPatch(const char* dll, const char* entry, void* replacement) : slot_(Slot(dll, entry)) {
         if (slot_ == nullptr) return;
         original_ = *slot_;
         write(replacement);
+    }
+    // The slot of an entry this executable imports, or nullptr.
+    static void** Slot(const char* dll, const char* entry) {
+        void** found = nullptr;
+        ForEachImport([&](const char* d, const char* e, void** slot) {
+            if (lstrcmpiA(d, dll) == 0 && std::strcmp(e, entry) == 0) found = slot;
+        });
+        return found;
     }
     ~ImportPatch() {
         if (slot_ != nullptr) write(original_);
@@ -219,9 +224,7 @@ private:
     // The original is known before the hook goes in: the heap's hooks run meanwhile.
     template <typename Fn>
     void Patch(const char* dll, const char* entry, Fn hook, Fn* original) {
-        ForEachImport([&](const char* d, const char* e, void** slot) {
-            if (lstrcmpiA(d, dll) == 0 && std::strcmp(e, entry) == 0) *original = reinterpret_cast<Fn>(*slot);
-        });
+        if (void** slot = ImportPatch::Slot(dll, entry)) *original = reinterpret_cast<Fn>(*slot);
         counted_.insert(entry);
         patches_.emplace_back(std::make_unique<ImportPatch>(dll, entry, reinterpret_cast<void*>(hook)));
     }
