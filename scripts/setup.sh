@@ -167,7 +167,7 @@ update_and_check() {
   # "Err:7 http://... bookworm-security/main i386 Packages" and its reason
   # below it. apt-get succeeds where only a source's Release file failed.
   failed=$(printf '%s\n' "$out" | awk '/^Err:/ { sub(/^Err:[0-9]+ /, ""); name = $0; getline; sub(/^ +/, ""); print "  " name ": " $0 }')
-  [ -n "$failed" ] || [ "$status" -eq 0 ] || failed=$(printf '%s\n' "$out" | grep '^[EW]:' | sed 's/^/  /')
+  [ -n "$failed" ] || [ "$status" -eq 0 ] || failed=$(printf '%s\n' "$out" | grep -E '^(E|W|Error|Warning):' | sed 's/^/  /')
   [ -n "$failed" ] || return 0
   if simulated=$(apt -s install "${missing[@]}" "${keep_out[@]}" 2>&1); then
     say "warning: apt-get update could not fetch:"
@@ -178,7 +178,7 @@ update_and_check() {
   say "apt-get update could not fetch:"
   printf '%s\n' "$failed" >&2
   say "and without it apt cannot install what is missing:"
-  printf '%s\n' "$simulated" | grep '^E:' | head -n 8 | sed 's/^/  /' >&2 || true
+  printf '%s\n' "$simulated" | grep -E '^(E|Error):' | head -n 8 | sed 's/^/  /' >&2 || true
   say "where a mirror is in the middle of a sync, run make again in a few minutes; where a source is down" \
     "or gone, fix or disable it (/etc/apt/sources.list, /etc/apt/sources.list.d/) and run make again."
   exit 5
