@@ -208,7 +208,7 @@ if ! installed locales-all; then
   done
   if [ "${#to_list[@]}" -gt 0 ] || [ "${#to_make[@]}" -gt 0 ]; then
     say "listing ${LOCALES[*]} in /etc/locale.gen and generating them"
-    as_root "that"
+    as_root "listing them in /etc/locale.gen"
     for l in "${to_list[@]}"; do
       # A commented line of Debian's list is taken in; otherwise one is added.
       if grep -qx "# *$l UTF-8" /etc/locale.gen 2>/dev/null; then
