@@ -72,7 +72,9 @@ as_root() {
 root() { "${SUDO[@]}" "$@"; }
 
 # ---- the package manager's locks ----------------------------------------
-APT_LOCKS=(/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock)
+# (KAVRELO_APT_LOCKS, files separated by spaces, stands in for them in the
+# tests of this script.)
+read -r -a APT_LOCKS <<<"${KAVRELO_APT_LOCKS:-/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock}"
 # lock_holders: "PID (command line)" of each process holding one of the
 # locks, from /proc/locks (readable without root; fcntl and flock locks).
 lock_holders() {
