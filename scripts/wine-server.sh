@@ -17,15 +17,18 @@ wine_server_socket() {
 }
 
 # wine_server_end PREFIX: ends the prefix's server, and with it every Windows
-# program and service of the prefix, and waits until it has gone. Nothing
-# when no server of that prefix runs.
+# program and service of the prefix, waits until it has gone, and removes
+# the server's folder under /tmp.
 wine_server_end() {
   local id d
-  [ -d "$1" ] && wine_server_socket "$1" >/dev/null || return 0
-  WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -k </dev/null >/dev/null 2>&1
-  WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -w </dev/null >/dev/null 2>&1 || return 0
-  # The server's folder outlives it, with its lock file and socket: gone with
-  # it (its prefix is one that only this caller uses now).
+  [ -d "$1" ] || return 0
+  if wine_server_socket "$1" >/dev/null; then
+    WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -k </dev/null >/dev/null 2>&1
+    WINEPREFIX=$1 timeout 30 /usr/bin/wineserver -w </dev/null >/dev/null 2>&1
+  fi
+  # The server's folder outlives it, with its lock file (and its socket,
+  # where it was ended): gone with it, the prefix being one that only this
+  # caller uses now.
   id=$(printf 'server-%x-%x' "$(stat -c %d "$1")" "$(stat -c %i "$1")") || return 0
   for d in /tmp/wine-*/"$id" "/tmp/.wine-$(id -u)/$id"; do
     [ ! -d "$d" ] || rm -rf "$d"
