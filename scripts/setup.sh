@@ -54,8 +54,8 @@ as_root() {
       why="there is no sudo"
     elif sudo -n true 2>/dev/null; then
       SUDO=(sudo -n)
-    elif (: </dev/tty) 2>/dev/null && sudo -v; then
-      SUDO=(sudo)
+    elif (: </dev/tty) 2>/dev/null; then
+      if sudo -v; then SUDO=(sudo); else why="sudo did not let this user in"; fi
     else
       why="sudo needs a password and there is no terminal to ask it at"
     fi
