@@ -28,11 +28,12 @@ windows: setup
 mingw32 mingw64: setup
 	@set -e; for q in $@ $@-gtest; do cmake --preset $$q >/dev/null; cmake --build --preset $$q; done
 
+# The servers of their own prefixes (scripts/run-kavrelo), not a test run's.
 run: windows
-	@bash scripts/wine-stop --after bash scripts/run-kavrelo
+	@bash scripts/wine-stop build/wineprefix-run-* build/wineprefix-demo-* --after bash scripts/run-kavrelo
 
 demo: windows
-	@bash scripts/wine-stop --after bash scripts/run-kavrelo --demo
+	@bash scripts/wine-stop build/wineprefix-run-* build/wineprefix-demo-* --after bash scripts/run-kavrelo --demo
 
 test:
 	@bash scripts/test
