@@ -1,3 +1,5 @@
+// The error report: the text of the error being handled, and its message box
+// (error_report.h).
 #include "error_report.h"
 
 #include <new>

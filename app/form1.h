@@ -1,9 +1,9 @@
-// The tool window: its controls, their texts and layout, and the binding of
-// the two event handlers.
+// The tool window: the form its layout makes (form1_layout.h), and the binding
+// of the two event handlers to the controls they work on.
 #pragma once
 
+#include "form.h"
 #include "form_font.h"
-#include "forms.h"
 #include "window_system.h"
 
 namespace kavrelo {
@@ -20,19 +20,12 @@ private:
     static void OnTimer1Tick(void* self);
     static void OnHScroll1Change(void* self);
 
+    // The window and every control of the layout, which the form owns: what
+    // follows refers to them and goes first.
     Form form_;
-    // Created in tab order.
-    HScrollBar& HScroll1;  // the form's
-    Label Label1;
-    Label Label2;
-    Label Label4;
-    Label Label5;
-    Label Label3;
-    Label Label6;
-    TextBox Text1;
+    HScrollBar& HScroll1;
     // Timer1 is the form's own timer: its Tick.
-
-    Form1Controls controls_;
+    Form1Controls controls_;  // what the two handlers work on
     WindowSystem& windowSystem_;
 };
 

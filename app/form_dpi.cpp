@@ -1,12 +1,12 @@
 // The form at a DPI: the size of its window, and its layout again at another
-// DPI when Windows moves it to a monitor of another (forms.h).
-#include "forms.h"
+// DPI when Windows moves it to a monitor of another (form.h).
+#include "form.h"
 
 namespace kavrelo {
 
 SIZE Form::windowSize(int dpi) noexcept {
     return WindowSizeFor(
-        SIZE{TwipsToPixels(style_.clientWidth, dpi), TwipsToPixels(style_.clientHeight, dpi)}, kStyle, 0, dpi);
+        SIZE{TwipsToPixels(layout_.clientWidth, dpi), TwipsToPixels(layout_.clientHeight, dpi)}, kStyle, 0, dpi);
 }
 
 void Form::fitClient() noexcept {
@@ -15,8 +15,8 @@ void Form::fitClient() noexcept {
     RECT client{}, outer{};
     GetClientRect(hwnd_, &client);
     GetWindowRect(hwnd_, &outer);
-    const int dx = TwipsToPixels(style_.clientWidth, dpi_) - client.right;
-    const int dy = TwipsToPixels(style_.clientHeight, dpi_) - client.bottom;
+    const int dx = TwipsToPixels(layout_.clientWidth, dpi_) - client.right;
+    const int dy = TwipsToPixels(layout_.clientHeight, dpi_) - client.bottom;
     if (dx != 0 || dy != 0) {
         SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -31,11 +31,11 @@ void Form::setDpi(int dpi, const RECT* suggested) noexcept {
     }
     dpi_ = dpi;
     measure_.select(font);
-    for (int i = 0; i < controls_; ++i) {
-        const Placed& c = placed_[i];
+    for (int i = 0; i < childCount_; ++i) {
+        Child& c = children_[i];
         SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         const Box b = ToPixels(c.box, dpi);
-        if (c.label != nullptr) {
+        if (c.label) {
             c.label->place(b);
         } else {
             SetWindowPos(c.hwnd, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);

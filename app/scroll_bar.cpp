@@ -1,3 +1,4 @@
+// The scroll bar's value and its change rule (scroll_bar.h).
 #include "scroll_bar.h"
 
 namespace kavrelo {

@@ -1,8 +1,8 @@
 // The form layer's horizontal scroll bar and its change rule: the Change event
 // is raised once after every change of the value, whatever made it (an arrow,
 // the trough, a key, a thumb drag, a WM_HSCROLL sent by another program), and
-// never while the thumb is being dragged. The form creates and owns it
-// (Form::createScrollBar) and hands it the WM_HSCROLL of its control.
+// never while the thumb is being dragged. The form creates and owns it (a row
+// of its layout) and hands it the WM_HSCROLL of its control.
 #pragma once
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 would (XTEST pointer and keys) and reads windows back from another process,
 probe.exe (probe.cpp lists its commands). A Session owns the prefix's server
 and every program it starts, and ends them by process id. Of the program only
-its caption is restated: the control ids come from app/form1_ids.h.
+its caption is restated: the control ids come from app/form1_layout.h.
 Environment (CTest sets it): KAVRELO_BIN (Kavrelo.exe and probe.exe; default
 build/PRESET/bin), KAVRELO_WINEPREFIX (default build/wineprefix-ARCH) and
 KAVRELO_E2E_OUT (screenshots; default build/e2e-output)."""
@@ -30,7 +30,7 @@ LWA_ALPHA = 2
 LWA_COLORKEY = 1
 WM_CLOSE = 0x10
 
-with open(os.path.join(REPO, "app", "form1_ids.h"), encoding="utf-8") as _f:
+with open(os.path.join(REPO, "app", "form1_layout.h"), encoding="utf-8") as _f:
     ID = {m[1]: int(m[2]) for m in re.finditer(r"\bkId(\w+)\s*=\s*(\d+)", _f.read())}
 
 

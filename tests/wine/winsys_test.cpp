@@ -2,6 +2,7 @@
 #include "error.h"
 #include "handle_text.h"
 #include "user32.h"
+#include "dpi_calls.h"
 #include "wine_test.h"
 
 namespace kavrelo::test {

@@ -1,0 +1,185 @@
+// The tool window's layout as a user sees it: each control of its table
+// where its twips put it at 96, 120 and 144 dpi, each label fitted to its
+// text, every glyph there; its window style; and the layout again at another
+// DPI, which Windows asks for when the window moves to another monitor.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "held_objects.h"
+#include "tool_window_fixture.h"
+
+namespace kavrelo::test {
+namespace {
+
+// ---- the window as it opens ----
+
+class Layout : public ToolWindow, public ::testing::WithParamInterface<int> {};
+
+// The window class of a kind of control (what automation and screen readers
+// see), in lower case: class names are compared ignoring case.
+std::wstring ClassName(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Label: return L"static";
+        case ControlKind::TextBox: return L"edit";
+        case ControlKind::HScrollBar: return L"scrollbar";
+    }
+    return L"";
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    CharLowerW(name);
+    return name;
+}
+
+bool Overlap(const RECT& a, const RECT& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphThere) {
+    const int dpi = GetParam();
+    open(dpi);
+    EXPECT_EQ(TextOf(window()), Wide(kForm1Layout.caption));
+    RECT client{};
+    GetClientRect(window(), &client);
+    EXPECT_EQ(client.right, Px(kForm1Layout.clientWidth, dpi));
+    EXPECT_EQ(client.bottom, Px(kForm1Layout.clientHeight, dpi));
+    FontDC font(control(kIdLabel1));
+    EXPECT_GE(font.metrics.tmHeight, (9 * dpi + 36) / 72) << "the font is 9 points at this DPI";
+    std::vector<std::pair<int, RECT>> placed;
+    // The controls' windows in the table's order, which is the tab order.
+    HWND c = GetWindow(window(), GW_CHILD);
+    for (const ControlRow& row : kForm1Controls) {
+        ASSERT_NE(c, nullptr) << "no window for control " << row.id;
+        const std::wstring text = Wide(row.text);
+        SCOPED_TRACE(testing::Message() << "control " << row.id << " " << testing::PrintToString(text));
+        EXPECT_EQ(GetDlgCtrlID(c), row.id);
+        EXPECT_EQ(ClassOf(c), ClassName(row.kind));
+        EXPECT_EQ(TextOf(c), text);
+        const LONG style = GetWindowLongW(c, GWL_STYLE);
+        EXPECT_TRUE(style & WS_VISIBLE);
+        const RECT r = BoxOf(c);
+        EXPECT_EQ(r.left, Px(row.box.x, dpi));
+        EXPECT_EQ(r.top, Px(row.box.y, dpi));
+        if (row.kind == ControlKind::Label) {  // sized to its text; a label never takes the focus
+            EXPECT_EQ(r.right - r.left, font.width(text));
+            EXPECT_EQ(r.bottom - r.top, font.metrics.tmHeight);
+            EXPECT_FALSE(style & WS_TABSTOP);
+        } else {
+            EXPECT_EQ(r.right - r.left, Px(row.box.width, dpi));
+            EXPECT_EQ(r.bottom - r.top, Px(row.box.height, dpi));
+            EXPECT_TRUE(style & WS_TABSTOP);
+        }
+        EXPECT_GE(r.left, 0);
+        EXPECT_GE(r.top, 0);
+        EXPECT_LE(r.right, client.right);
+        EXPECT_LE(r.bottom, client.bottom);
+        EXPECT_EQ(font.missingGlyphs(text), L"") << "characters shown as boxes";
+        for (const auto& [id, other] : placed) EXPECT_FALSE(Overlap(r, other)) << "overlaps control " << id;
+        placed.emplace_back(row.id, r);
+        c = GetWindow(c, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(c, nullptr) << "no other control";
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, Layout, ::testing::Values(96, 120, 144));
+
+// The layout as a user sees it: client area, font height, every control's box.
+std::vector<LONG> Geometry(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    std::vector<LONG> g{client.right, client.bottom, FontDC(GetDlgItem(window, kIdLabel1)).metrics.tmHeight};
+    for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        const RECT r = BoxOf(c);
+        g.insert(g.end(), {r.left, r.top, r.right, r.bottom});
+    }
+    return g;
+}
+
+TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsItsState) {
+    const auto adjust = OptionalUser32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    // The same target and value here and in a window built at a DPI.
+    const auto setUp = [&](HWND w) {
+        ws.under = 4242;
+        ws.f1Down = true;
+        SendMessageW(w, WM_TIMER, g_timers.at(0).id, 0);
+        ws.f1Down = false;
+        SendMessageW(w, WM_HSCROLL, SB_PAGERIGHT, reinterpret_cast<LPARAM>(GetDlgItem(w, kIdHScroll1)));
+    };
+    open(96);
+    setUp(window());
+    const std::vector<LONG> at96 = Geometry(window());
+    SetFocus(control(kIdText1));
+    HeldObjects held;
+    for (const int dpi : {144, 96}) {
+        // Asked first (per-monitor v2): the size its client area needs there.
+        RECT needed{0, 0, Px(kForm1Layout.clientWidth, dpi), Px(kForm1Layout.clientHeight, dpi)};
+        if (adjust != nullptr) {
+            SIZE size{};
+            EXPECT_TRUE(SendMessageW(window(), 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)));
+            adjust(&needed, GetWindowLongW(window(), GWL_STYLE), FALSE, GetWindowLongW(window(), GWL_EXSTYLE), dpi);
+            EXPECT_TRUE(size.cx == needed.right - needed.left && size.cy == needed.bottom - needed.top) << dpi;
+        }
+        RECT suggested{100, 80, 100 + needed.right - needed.left, 80 + needed.bottom - needed.top};
+        SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Form1 built(Instance(), ws, dpi);
+        setUp(built.form().hwnd());
+        EXPECT_EQ(Geometry(window()), Geometry(built.form().hwnd())) << dpi;
+        RECT now{};
+        GetWindowRect(window(), &now);
+        EXPECT_TRUE(now.left == 100 && now.top == 80) << "where Windows suggested, at " << dpi;
+    }
+    EXPECT_EQ(held.counts(), (std::array<long, 4>{})) << "windows, GDI objects and DCs, icons, heap blocks";
+    EXPECT_EQ(Geometry(window()), at96);
+    EXPECT_TRUE(value() == 10 && text(kIdLabel1) == L"10" && text(kIdLabel3) == L"4242" && GetFocus() == control(kIdText1));
+}
+
+TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNotice) {
+    open();
+    EXPECT_EQ(TextOf(window()), L"Kavrelo");
+    const LONG style = GetWindowLongW(window(), GWL_STYLE), exStyle = GetWindowLongW(window(), GWL_EXSTYLE);
+    EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_FALSE(exStyle & (WS_EX_TOPMOST | WS_EX_LAYERED));
+    EXPECT_EQ(GetWindow(window(), GW_OWNER), nullptr);
+    HMENU menu = GetSystemMenu(window(), FALSE);
+    for (UINT kept : {SC_MOVE, SC_CLOSE}) EXPECT_NE(GetMenuState(menu, kept, MF_BYCOMMAND), ~0u) << kept;
+    for (UINT gone : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) EXPECT_EQ(GetMenuState(menu, gone, MF_BYCOMMAND), ~0u) << gone;
+    int low = -1, high = -1;
+    GetScrollRange(control(kIdHScroll1), SB_CTL, &low, &high);
+    EXPECT_TRUE(low == 0 && high == 255 && value() == 0);
+    EXPECT_FALSE(GetWindowLongW(control(kIdHScroll1), GWL_STYLE) & SBS_VERT);
+    const LONG edit = GetWindowLongW(control(kIdText1), GWL_STYLE);
+    EXPECT_TRUE(edit & ES_MULTILINE);
+    EXPECT_FALSE(edit & (ES_READONLY | WS_VSCROLL | WS_HSCROLL));
+}
+
+
+TEST_F(ToolWindow, LabelsFollowTheirTextsFromAFixedLeftEdge) {
+    open();
+    FontDC font(control(kIdLabel2));
+    const RECT label2 = BoxOf(control(kIdLabel2)), label3 = BoxOf(control(kIdLabel3));
+    ws.under = INT32_MIN;
+    tick();
+    EXPECT_EQ(text(kIdLabel2), L"-2147483648");
+    EXPECT_EQ(text(kIdLabel3), Wide(kNoTarget));
+    RECT now = BoxOf(control(kIdLabel2));
+    EXPECT_TRUE(now.left == label2.left && now.right - now.left == font.width(L"-2147483648"));
+
+    capture(12345);
+    EXPECT_EQ(text(kIdLabel3), L"12345");
+    now = BoxOf(control(kIdLabel3));
+    EXPECT_TRUE(now.left == label3.left && now.right - now.left == font.width(L"12345"));
+    ws.under = 0;
+    tick();
+    EXPECT_EQ(text(kIdLabel2), L"0");
+    EXPECT_EQ(BoxOf(control(kIdLabel2)).right - label2.left, font.width(L"0"));
+    EXPECT_EQ(text(kIdLabel3), L"12345") << "the target stays once F1 is up";
+    EXPECT_TRUE(ws.alphas.empty()) << "a capture alone changes no window";
+}
+
+}  // namespace
+}  // namespace kavrelo::test
