@@ -52,12 +52,14 @@ std::string Quoted(const std::wstring& text) {
 // what the system keeps, so a window that does not answer cannot hold us.
 std::wstring Text(HWND h) {
     wchar_t buf[512] = {};
-    return GetWindowTextW(h, buf, 512), buf;
+    GetWindowTextW(h, buf, 512);
+    return buf;
 }
 
 std::wstring Class(HWND h) {
     wchar_t buf[128] = {};
-    return GetClassNameW(h, buf, 128), buf;
+    GetClassNameW(h, buf, 128);
+    return buf;
 }
 
 std::string Rect(const RECT& r) {
@@ -117,9 +119,13 @@ BOOL CALLBACK FindTop(HWND h, LPARAM lp) {
     return TRUE;
 }
 
-BOOL CALLBACK CountChild(HWND, LPARAM lp) { return ++reinterpret_cast<Search*>(lp)->count, TRUE; }
+BOOL CALLBACK CountChild(HWND, LPARAM lp) {
+    ++reinterpret_cast<Search*>(lp)->count;
+    return TRUE;
+}
 BOOL CALLBACK CountTop(HWND h, LPARAM lp) {  // EnumChildWindows goes down every level by itself
-    return EnumChildWindows(h, CountChild, lp), CountChild(h, lp);
+    EnumChildWindows(h, CountChild, lp);
+    return CountChild(h, lp);
 }
 
 BOOL CALLBACK CountBoxes(HWND h, LPARAM lp) {

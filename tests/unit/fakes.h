@@ -53,14 +53,25 @@ struct FakeWindowSystem final : WindowSystem {
         if (cursorAnswers) *p = cursor;
         return cursorAnswers;
     }
-    Handle WindowFromPoint(std::int32_t x, std::int32_t y) override { return record("WindowFromPoint", x, y), under; }
-    std::int16_t GetKeyState(std::int32_t vk) override { return record("GetKeyState", vk), keyState; }
-    std::int32_t GetWindowLongA(Handle h, std::int32_t i) override { return record("GetWindowLongA", h, i), style; }
+    Handle WindowFromPoint(std::int32_t x, std::int32_t y) override {
+        record("WindowFromPoint", x, y);
+        return under;
+    }
+    std::int16_t GetKeyState(std::int32_t vk) override {
+        record("GetKeyState", vk);
+        return keyState;
+    }
+    std::int32_t GetWindowLongA(Handle h, std::int32_t i) override {
+        record("GetWindowLongA", h, i);
+        return style;
+    }
     std::int32_t SetWindowLongA(Handle h, std::int32_t i, std::int32_t v) override {
-        return record("SetWindowLongA", h, i, v), style;
+        record("SetWindowLongA", h, i, v);
+        return style;
     }
     std::int32_t SetLayeredWindowAttributes(Handle h, std::uint32_t key, std::uint8_t a, std::uint32_t f) override {
-        return record("SetLayeredWindowAttributes", h, key, a, f), 1;
+        record("SetLayeredWindowAttributes", h, key, a, f);
+        return 1;
     }
     void record(const char* op, std::int64_t a, std::int64_t b = 0, std::int64_t c = 0, std::int64_t d = 0) {
         if (!std::strcmp(op, unbound)) throw Error(ErrorCode::EntryNotFound, u"entry not found");

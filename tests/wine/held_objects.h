@@ -25,6 +25,44 @@ inline BOOL CALLBACK CountWithDescendants(HWND window, LPARAM count) {
     return CountWindow(window, count);
 }
 
+// The device contexts this executable has selected an object into (its import
+// of SelectObject, watched from the test program's start), to tell where an
+// object still is when it is deleted.
+class SelectedObjects {
+public:
+    SelectedObjects() {
+        if (void** slot = ImportPatch::Slot("gdi32.dll", "SelectObject")) real_ = reinterpret_cast<decltype(real_)>(*slot);
+        patch_ = std::make_unique<ImportPatch>("gdi32.dll", "SelectObject", reinterpret_cast<void*>(&SelectHook));
+    }
+    // Whether the object is selected into one of those DCs now.
+    static bool Selected(HGDIOBJ object) {
+        const DWORD type = GetObjectType(object);
+        for (HDC dc : dcs_) {
+            if (dc != nullptr && GetObjectType(dc) != 0 && GetCurrentObject(dc, type) == object) return true;
+        }
+        return false;
+    }
+
+private:
+    static HGDIOBJ WINAPI SelectHook(HDC dc, HGDIOBJ object) {
+        Remember(dc);
+        return real_(dc, object);
+    }
+    // In the first free place, or one whose DC is gone.
+    static void Remember(HDC dc) {
+        HDC* free = nullptr;
+        for (HDC& known : dcs_) {
+            if (known == dc) return;
+            if (free == nullptr && (known == nullptr || GetObjectType(known) == 0)) free = &known;
+        }
+        if (free != nullptr) *free = dc;
+    }
+    static inline HDC dcs_[64] = {};
+    static inline decltype(&SelectObject) real_ = nullptr;
+    std::unique_ptr<ImportPatch> patch_;
+};
+inline const SelectedObjects kSelectedObjects;
+
 // What this thread came to hold while this lives: windows; and, counted
 // through this executable's imports (the same on Windows and under Wine,
 // whose GetGuiResources answers 0), GDI objects and DCs (gdi), icons loaded
@@ -37,7 +75,7 @@ public:
         Count<__COUNTER__>("gdi32.dll", "CreateFontW", &CreateFontW, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "CreateDIBSection", &CreateDIBSection, &gdi, 1);
         Count<__COUNTER__>("gdi32.dll", "DeleteDC", &DeleteDC, &gdi, -1);
-        Count<__COUNTER__>("gdi32.dll", "DeleteObject", &DeleteObject, &gdi, -1);
+        Patch("gdi32.dll", "DeleteObject", &DeleteObjectHook, &deleteObject_);
         Count<__COUNTER__>("user32.dll", "GetDC", &GetDC, &gdi, 1);
         Count<__COUNTER__>("user32.dll", "ReleaseDC", &ReleaseDC, &gdi, -1);
         Count<__COUNTER__>("user32.dll", "CreateIconFromResourceEx", &CreateIconFromResourceEx, &user, 1);
@@ -57,16 +95,12 @@ public:
     }
     static inline long gdi = 0, user = 0, heap = 0;
 
-    // (CreateWindowExW: windows are enumerated; LoadCursorW: a shared cursor.)
+    // (CreateWindowExW: windows are enumerated; LoadCursorW: a shared cursor;
+    // GetSystemMetrics: a number.)
     std::string uncounted() const {
-        static const std::regex makes("(Create|Copy|Load|GetDC|GetWindowDC).*");
-        std::string names;
-        ForEachImport([&](const char* dll, const char* entry, void**) {
-            const std::string e = entry;
-            if ((!lstrcmpiA(dll, "gdi32.dll") || !lstrcmpiA(dll, "user32.dll")) && !counted_.count(e) &&
-                std::regex_match(e, makes) && e != "CreateWindowExW" && e != "LoadCursorW") names += e + " ";
-        });
-        return names;
+        std::set<std::string> except = counted_;
+        except.insert({"CreateWindowExW", "LoadCursorW", "GetSystemMetrics"});
+        return MakingImports(except);
     }
 
 private:
@@ -106,10 +140,27 @@ private:
         if (h != nullptr && !(flags & LR_SHARED)) ++user;  // a shared image is the system's
         return h;
     }
-    static void* Held(void* p) { return heap += p != nullptr, p; }
+    // Deleting an object still selected into a DC fails on Windows, which
+    // keeps the object (Microsoft's DeleteObject page: the return value is
+    // zero when the handle "is currently selected into a DC"); Wine frees it
+    // and answers nonzero. Either way it is not a release.
+    static BOOL WINAPI DeleteObjectHook(HGDIOBJ object) {
+        const bool selected = SelectedObjects::Selected(object);
+        const BOOL deleted = deleteObject_(object);
+        if (deleted && !selected) --gdi;
+        return deleted;
+    }
+    static void* Held(void* p) {
+        if (p != nullptr) ++heap;
+        return p;
+    }
     static void* __cdecl MallocHook(size_t n) { return Held(malloc_(n)); }
     static void* __cdecl CallocHook(size_t n, size_t size) { return Held(calloc_(n, size)); }
-    static void __cdecl FreeHook(void* p) { heap -= p != nullptr, free_(p); }
+    static void __cdecl FreeHook(void* p) {
+        if (p != nullptr) --heap;
+        free_(p);
+    }
+    static inline decltype(&DeleteObject) deleteObject_ = nullptr;
     static inline decltype(&LoadImageW) loadImage_ = nullptr;
     static inline void*(__cdecl* malloc_)(size_t) = nullptr;
     static inline void*(__cdecl* calloc_)(size_t, size_t) = nullptr;

@@ -65,7 +65,8 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnImageAtBothSizesAndDestroysItsSmallIconOnc
     EXPECT_TRUE(g_destroyed.empty());
     tool.reset();
     ASSERT_EQ(g_destroyed.size(), 1u);
-    EXPECT_TRUE(g_destroyed[0].icon == small && !g_destroyed[0].windowExisted);
+    EXPECT_EQ(g_destroyed[0].icon, small);
+    EXPECT_FALSE(g_destroyed[0].windowExisted);
     ICONINFO info{};
     EXPECT_TRUE(GetIconInfo(big, &info)) << "the shared large icon is the system's, and stays";
     DeleteObject(info.hbmColor);

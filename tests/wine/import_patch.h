@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <regex>
+#include <set>
+#include <string>
 
 namespace kavrelo::test {
 
@@ -24,6 +27,22 @@ void ForEachImport(F f) {
               reinterpret_cast<const char*>(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + *name)->Name), slot);
         }
     }
+}
+
+// The entries of user32 and gdi32 this executable imports whose names say they
+// make something (a window, a DC, a font, a bitmap, an icon or cursor, an
+// image) or read the system's metrics, other than those named in `except`,
+// each followed by a space.
+inline std::string MakingImports(const std::set<std::string>& except) {
+    static const std::regex makes("(Create|Copy|Load|GetDC|GetWindowDC|GetSystemMetrics).*");
+    std::string names;
+    ForEachImport([&](const char* dll, const char* entry, void**) {
+        if ((lstrcmpiA(dll, "gdi32.dll") == 0 || lstrcmpiA(dll, "user32.dll") == 0) && except.count(entry) == 0 &&
+            std::regex_match(entry, makes)) {
+            names += std::string(entry) + " ";
+        }
+    });
+    return names;
 }
 
 // Replaces, for its lifetime, the address this executable calls for one

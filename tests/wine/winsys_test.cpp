@@ -58,7 +58,9 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
         found = ws.WindowFromPoint(p.x, p.y);
         return p.x == 55 && p.y == 57 && ToHwnd(found) == window;
     }));
-    EXPECT_TRUE(p.x == 55 && p.y == 57 && ToHwnd(found) == window);
+    EXPECT_EQ(p.x, 55);
+    EXPECT_EQ(p.y, 57);
+    EXPECT_EQ(ToHwnd(found), window);
     EXPECT_EQ(ws.WindowFromPoint(5, 5), FromHwnd(WindowFromPoint(POINT{5, 5})));
     const Handle h = HandleFromText(DecimalText(found).view());
     const std::int32_t style = ws.GetWindowLongA(h, kGwlExStyle);
@@ -70,7 +72,8 @@ TEST(User32WindowSystem, TheSixOperationsReachTheWindowSystem) {
     BYTE alpha = 0;
     DWORD flags = 0;
     ASSERT_TRUE(GetLayeredWindowAttributes(window, &key, &alpha, &flags));
-    EXPECT_TRUE(alpha == 155 && flags == LWA_ALPHA) << int{alpha} << " " << flags;
+    EXPECT_EQ(alpha, 155);
+    EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
     DestroyWindow(window);
     // A window that does not exist: the results carry the failure, nothing raises.
     EXPECT_EQ(ws.GetWindowLongA(0, kGwlExStyle), 0);
