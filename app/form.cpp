@@ -20,6 +20,16 @@ constexpr UINT kMouseHWheel = 0x020E, kDpiChanged = 0x02E0, kGetDpiScaledSize = 
 
 const wchar_t* W(std::u16string_view s) { return reinterpret_cast<const wchar_t*>(s.data()); }
 
+// The system menu of a window that can neither be sized, minimized nor
+// maximized offers only what applies: Move and Close.
+void KeepMoveAndClose(HWND window) {
+    if (HMENU menu = GetSystemMenu(window, FALSE)) {
+        for (UINT command : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) {
+            DeleteMenu(menu, command, MF_BYCOMMAND);
+        }
+    }
+}
+
 }  // namespace
 
 // ---- the window and its controls ----
@@ -30,21 +40,9 @@ Form::Form(HINSTANCE instance, const FormLayout& layout, const FormStyle& style)
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
     if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
 
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    static_assert(noexcept(WindowProc(HWND{}, UINT{}, WPARAM{}, LPARAM{})),
-                  "no exception may unwind through user32's frames");
-    cls.lpfnWndProc = &Form::WindowProc;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = kFormClass;
-    // The class outlives the form, so its small icon is not the form's: left
-    // out, the system finds one in the large icon's resource.
-    cls.hIcon = LoadLargeIcon(instance, style.iconId);
-    if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        RaiseCreateFailed(u"窗口类");
-    }
+    // Shared: the system's, nothing to release.
+    const HICON largeIcon = LoadLargeIcon(instance, style.iconId);
+    registerWindowClass(largeIcon);
 
     const SIZE size = windowSize(dpi_);
     hwnd_ = CreateWindowExW(0, kFormClass, W(layout.caption), kStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx,
@@ -52,17 +50,10 @@ Form::Form(HINSTANCE instance, const FormLayout& layout, const FormStyle& style)
     if (hwnd_ == nullptr) RaiseCreateFailed(u"窗口");
     // The window's own icons too, for whoever asks the window (task bar,
     // task switcher) rather than its class.
-    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(cls.hIcon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     fitClient();
-
-    // The system menu of a window that can neither be sized, minimized nor
-    // maximized offers only what applies: Move and Close.
-    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
-        for (UINT command : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) {
-            DeleteMenu(menu, command, MF_BYCOMMAND);
-        }
-    }
+    KeepMoveAndClose(hwnd_);
     try {
         createControls(layout.controls);
     } catch (...) {
@@ -77,6 +68,24 @@ Form::~Form() {
     // The window, its controls and its timer go before the objects that
     // stand for them, and before the small icon it shows.
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+inline void Form::registerWindowClass(HICON largeIcon) {
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    static_assert(noexcept(WindowProc(HWND{}, UINT{}, WPARAM{}, LPARAM{})),
+                  "no exception may unwind through user32's frames");
+    cls.lpfnWndProc = &Form::WindowProc;
+    cls.hInstance = instance_;
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = kFormClass;
+    // The class outlives the form, so its small icon is not the form's: left
+    // out, the system finds one in the large icon's resource.
+    cls.hIcon = largeIcon;
+    if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        RaiseCreateFailed(u"窗口类");
+    }
 }
 
 void Form::createControls(const ControlTable& controls) {

@@ -119,6 +119,7 @@ private:
     void onDestroy();
     void onNcDestroy(HWND hwnd);
 
+    void registerWindowClass(HICON largeIcon);
     void createControls(const ControlTable& controls);
     void raise(const Event& handler);
     void reportUntrapped(const ErrorReport& error);

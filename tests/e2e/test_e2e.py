@@ -103,6 +103,8 @@ def test_keys_on_the_bar_set_the_alpha_of_the_target(w):
     info = w.probe("info", w.notepad)
     assert w.tool.capture(info["x"] + 100, info["y"] - 5) == w.notepad
     w.tool.press("Right", 1, w.notepad)
+    # The first target keeps what its last change gave it.
+    assert w.probe("info", t)["layered"] == alpha_of(0), "the first target changed with the second"
     untouched(w, w.b["hwnd"], w.tool.hwnd, w.a["button"])
 
 
