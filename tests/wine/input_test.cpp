@@ -1,8 +1,10 @@
 // The bar as the user and other programs move it: every change applied
 // once, none while the thumb is dragged; the wheel and its tilt; the keyboard,
 // Tab between the tab stops and the focus back on activation.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tool_window_fixture.h"
 
@@ -103,10 +105,26 @@ TEST_F(ToolWindow, TheKeyboardMovesTheBarTabMovesTheFocusAndTheFocusComesBack) {
     }
     expectApplied(0, 4242, 5);
 
-    for (const auto& [shift, to] : {std::pair{WORD{0}, text1}, {WORD{0}, bar}, {WORD{VK_SHIFT}, text1}, {WORD{VK_SHIFT}, bar}, {WORD{0}, text1}}) {
-        Press(VK_TAB, shift);
-        EXPECT_TRUE(focusOn(to)) << (shift ? "Shift+Tab" : "Tab");
+    // Tab goes round the tab stops in the layout's order, Shift+Tab back.
+    std::vector<int> stops;
+    for (const ControlRow& row : kForm1Controls) {
+        if (row.kind != ControlKind::Label) stops.push_back(row.id);
     }
+    const size_t n = stops.size();
+    size_t at = std::find(stops.begin(), stops.end(), kIdHScroll1) - stops.begin();
+    ASSERT_LT(at, n);
+    for (const WORD shift : {WORD{0}, WORD{VK_SHIFT}}) {
+        for (size_t i = 0; i < n; ++i) {
+            Press(VK_TAB, shift);
+            at = shift ? (at + n - 1) % n : (at + 1) % n;
+            EXPECT_TRUE(focusOn(control(stops[at]))) << (shift ? "Shift+Tab" : "Tab") << " to control " << stops[at];
+        }
+    }
+    while (stops[at] != kIdText1) {
+        Press(VK_TAB);
+        at = (at + 1) % n;
+    }
+    ASSERT_TRUE(focusOn(text1));
     DWORD start = 1, end = 0;
     SendMessageW(text1, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u) << "the text selected by Tab";
