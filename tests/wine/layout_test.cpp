@@ -77,7 +77,11 @@ TEST_P(Layout, EveryControlWhereItsTwipsPutItEveryLabelSizedToItsTextEveryGlyphT
         EXPECT_LE(r.right, client.right);
         EXPECT_LE(r.bottom, client.bottom);
         EXPECT_EQ(font.missingGlyphs(text), L"") << "characters shown as boxes";
-        for (const auto& [id, other] : placed) EXPECT_FALSE(Overlap(r, other)) << "overlaps control " << id;
+        for (const auto& [id, other] : placed) {
+            EXPECT_FALSE(Overlap(r, other)) << "(" << r.left << ", " << r.top << ")-(" << r.right << ", " << r.bottom
+                                            << ") overlaps control " << id << " at (" << other.left << ", " << other.top
+                                            << ")-(" << other.right << ", " << other.bottom << ")";
+        }
         placed.emplace_back(row.id, r);
         c = GetWindow(c, GW_HWNDNEXT);
     }
