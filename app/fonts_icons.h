@@ -1,5 +1,6 @@
 // The GDI and USER objects a form owns, each released when it goes: its font,
-// the device context its labels measure their texts in, and its icons.
+// the device context its labels measure their texts in, and its icons
+// (loaded at the window's DPI: form_icons.cpp).
 #pragma once
 
 #include <windows.h>
@@ -51,26 +52,5 @@ private:
     HDC dc_;
     HGDIOBJ previous_ = nullptr;
 };
-
-// The icon group's image for the task bar and the task switcher, at the
-// system's large icon size; shared (LR_SHARED): it belongs to the system and
-// is never released. nullptr for group 0, the system's default.
-inline HICON LoadLargeIcon(HINSTANCE instance, int iconId) noexcept {
-    if (iconId == 0) return nullptr;
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                         GetSystemMetrics(SM_CYICON), LR_SHARED));
-}
-
-// The icon group's image for the caption, at the system's small icon size,
-// loaded for the caller alone; nullptr for group 0. Not shared: a shared load
-// (LR_SHARED) returns the first image of that resource name in the cache,
-// whatever size is asked for (Microsoft's LoadImage documentation): after the
-// shared large icon, the large image again, shrunk. Wine keys its cache on the
-// image it picked and does not show the difference.
-inline HICON LoadSmallIcon(HINSTANCE instance, int iconId) noexcept {
-    if (iconId == 0) return nullptr;
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-}
 
 }  // namespace kavrelo

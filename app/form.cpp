@@ -36,22 +36,17 @@ void KeepMoveAndClose(HWND window) {
 
 Form::Form(HINSTANCE instance, const FormLayout& layout, const FormStyle& style)
     : instance_(instance), layout_(layout), style_(style), dpi_(style.dpi), font_(style.font(style.dpi)),
-      measure_(font_.get()), smallIcon_(LoadSmallIcon(instance, style.iconId)) {
+      measure_(font_.get()) {
     if (font_.get() == nullptr) RaiseCreateFailed(u"字体");
     if (measure_.get() == nullptr) RaiseCreateFailed(u"设备上下文");
 
-    // Shared: the system's, nothing to release.
-    const HICON largeIcon = LoadLargeIcon(instance, style.iconId);
-    registerWindowClass(largeIcon);
+    registerWindowClass();
 
     const SIZE size = windowSize(dpi_);
     hwnd_ = CreateWindowExW(0, kFormClass, W(layout.caption), kStyle, CW_USEDEFAULT, CW_USEDEFAULT, size.cx,
                             size.cy, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) RaiseCreateFailed(u"窗口");
-    // The window's own icons too, for whoever asks the window (task bar,
-    // task switcher) rather than its class.
-    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
-    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+    showIcons(dpi_);
     fitClient();
     KeepMoveAndClose(hwnd_);
     try {
@@ -66,11 +61,11 @@ Form::Form(HINSTANCE instance, const FormLayout& layout, const FormStyle& style)
 
 Form::~Form() {
     // The window, its controls and its timer go before the objects that
-    // stand for them, and before the small icon it shows.
+    // stand for them, and before the icons it shows.
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-inline void Form::registerWindowClass(HICON largeIcon) {
+inline void Form::registerWindowClass() {
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
     static_assert(noexcept(WindowProc(HWND{}, UINT{}, WPARAM{}, LPARAM{})),
@@ -80,9 +75,8 @@ inline void Form::registerWindowClass(HICON largeIcon) {
     cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     cls.lpszClassName = kFormClass;
-    // The class outlives the form, so its small icon is not the form's: left
-    // out, the system finds one in the large icon's resource.
-    cls.hIcon = largeIcon;
+    // No class icon: the window shows icons of its own (showIcons), at its
+    // DPI's sizes.
     if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         RaiseCreateFailed(u"窗口类");
     }
@@ -181,6 +175,9 @@ void Form::dispatch(MSG& msg) {
     // dialog keyboard handling would take it as a request to close the
     // window; only the close box, Alt+F4 and the system menu close it.
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) return;
+    // Windows sends the DPI messages, never posts them: a posted one comes
+    // from another program, and its pointer means nothing here.
+    if (msg.message == kDpiChanged || msg.message == kGetDpiScaledSize) return;
     // The wheel, and its tilt, move the bar wherever the system sends them
     // in this window: to the control with the focus or to the one under the
     // pointer, depending on the Windows version and its settings. The text
@@ -217,8 +214,8 @@ inline LRESULT Form::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         // Tilted to the right (a positive delta) is right, as the wheel
         // rolled towards the user.
         case kMouseHWheel: onWheel(-GET_WHEEL_DELTA_WPARAM(wp)); return 0;
-        case kGetDpiScaledSize: *reinterpret_cast<SIZE*>(lp) = onGetDpiScaledSize(static_cast<int>(wp)); return TRUE;
-        case kDpiChanged: onDpiChanged(LOWORD(wp), reinterpret_cast<const RECT*>(lp)); return 0;
+        case kGetDpiScaledSize: return onGetDpiScaledSize(wp, reinterpret_cast<SIZE*>(lp));
+        case kDpiChanged: onDpiChanged(wp, reinterpret_cast<const RECT*>(lp)); return 0;
         case WM_ACTIVATE: if (onActivate(LOWORD(wp) == WA_INACTIVE)) return 0; break;
         case WM_SETFOCUS: onSetFocus(); return 0;
         case WM_NEXTDLGCTL: onNextDlgCtl(hwnd, wp, lp); return 0;
@@ -253,13 +250,21 @@ inline void Form::onWheel(int delta) {
     for (; wheelDelta_ <= -WHEEL_DELTA; wheelDelta_ += WHEEL_DELTA) scrollBy(SB_LINERIGHT, 0);
 }
 
-inline SIZE Form::onGetDpiScaledSize(int dpi) noexcept {
+inline BOOL Form::onGetDpiScaledSize(WPARAM dpi, SIZE* size) noexcept {
     // Per-monitor aware (v2): the size the window will need at the DPI it is
-    // about to get, not its size stretched.
-    return windowSize(dpi);
+    // about to get, not its size stretched. Any program can send this: for a
+    // DPI no monitor has, FALSE leaves the size to the system, as it is
+    // without an answer.
+    if (!IsMonitorDpi(dpi) || size == nullptr) return FALSE;
+    *size = windowSize(static_cast<int>(dpi));
+    return TRUE;
 }
 
-inline void Form::onDpiChanged(int dpi, const RECT* suggested) noexcept { setDpi(dpi, suggested); }
+inline void Form::onDpiChanged(WPARAM dpis, const RECT* suggested) noexcept {
+    // Windows gives the same DPI for both axes, and only one a monitor can
+    // have; anything else another program sent.
+    if (LOWORD(dpis) == HIWORD(dpis) && IsMonitorDpi(LOWORD(dpis))) setDpi(LOWORD(dpis), suggested);
+}
 
 inline bool Form::onActivate(bool inactive) {
     // Keep the focused control while another window is active, and give the

@@ -111,21 +111,25 @@ private:
     void onTimer(UINT_PTR id);
     void onHScroll(int code, int position, HWND control);
     void onWheel(int delta);
-    SIZE onGetDpiScaledSize(int dpi) noexcept;
-    void onDpiChanged(int dpi, const RECT* suggested) noexcept;
+    BOOL onGetDpiScaledSize(WPARAM dpi, SIZE* size) noexcept;
+    void onDpiChanged(WPARAM dpis, const RECT* suggested) noexcept;
     bool onActivate(bool inactive);
     void onSetFocus();
     void onNextDlgCtl(HWND hwnd, WPARAM wp, LPARAM lp);
     void onDestroy();
     void onNcDestroy(HWND hwnd);
 
-    void registerWindowClass(HICON largeIcon);
+    void registerWindowClass();
     void createControls(const ControlTable& controls);
     void raise(const Event& handler);
     void reportUntrapped(const ErrorReport& error);
     void moveFocus(HWND control);
     void scrollBy(int code, int position);
     SIZE windowSize(int dpi) noexcept;
+    // Hands the window the icon group's images at that DPI's sizes for the
+    // caption (small), the task bar and the task switcher (big), and releases
+    // those it showed.
+    void showIcons(int dpi) noexcept;
     void fitClient() noexcept;
 
     HINSTANCE instance_;
@@ -134,7 +138,7 @@ private:
     int dpi_;
     Font font_;
     MeasuringDC measure_;
-    Icon smallIcon_;  // the window's; destroyed after it
+    Icon smallIcon_{nullptr}, bigIcon_{nullptr};  // the window's; destroyed after it
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
     // Each control of the layout, in its order, and what stands for it. One

@@ -14,11 +14,17 @@ namespace {
 constexpr UINT kTimer1IntervalMs = 100;
 constexpr int kIconGroup = 1;
 
+const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+
 }  // namespace
 
 Form1::Form1(HINSTANCE instance, WindowSystem& windowSystem, int dpi)
     : form_(instance, kForm1Layout, FormStyle{kIconGroup, dpi, &CreateForm1Font}),
       HScroll1(form_.scrollBar()),
+      // The bar, the first control, has no text before it to be named by,
+      // and the text box would be named by the version line; the bar's value
+      // is heard as Label1 shows it, not as a percentage.
+      reader_(HScroll1.hwnd(), W(kHScroll1Name), GetDlgItem(form_.hwnd(), kIdText1), W(kText1Name)),
       controls_{form_.label(kIdLabel1), form_.label(kIdLabel2), form_.label(kIdLabel3), HScroll1},
       windowSystem_(windowSystem) {
     form_.setInitialFocus(HScroll1.hwnd());

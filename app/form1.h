@@ -4,6 +4,7 @@
 
 #include "form.h"
 #include "form_font.h"
+#include "screen_reader.h"
 #include "window_system.h"
 
 namespace kavrelo {
@@ -25,7 +26,8 @@ private:
     Form form_;
     HScrollBar& HScroll1;
     // Timer1 is the form's own timer: its Tick.
-    Form1Controls controls_;  // what the two handlers work on
+    ScreenReaderText reader_;  // cleared before the controls go
+    Form1Controls controls_;   // what the two handlers work on
     WindowSystem& windowSystem_;
 };
 

@@ -49,6 +49,11 @@ inline constexpr ControlRow kForm1Controls[] = {
      u"    Pelloria\r\n"},
 };
 
+// The names a screen reader says for the two controls that take the focus
+// (Dynamic Annotation, screen_reader.h).
+inline constexpr char16_t kHScroll1Name[] = u"透明度";
+inline constexpr char16_t kText1Name[] = u"说明";
+
 inline constexpr FormLayout kForm1Layout{u"Kavrelo", 6405, 3090, kForm1Controls};
 
 }  // namespace kavrelo

@@ -46,6 +46,7 @@ void Form::setDpi(int dpi, const RECT* suggested) noexcept {
     SetWindowPos(hwnd_, nullptr, suggested != nullptr ? suggested->left : 0, suggested != nullptr ? suggested->top : 0,
                  size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | (suggested != nullptr ? 0 : SWP_NOMOVE));
     fitClient();
+    showIcons(dpi);
 }
 
 }  // namespace kavrelo

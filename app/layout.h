@@ -18,9 +18,17 @@ struct TwipsBox {
 constexpr int kTwipsPerInch = 1440;
 constexpr int kPointsPerInch = 72;
 
+// The DPIs a monitor can have: Windows scales a monitor from 100 % to 500 %
+// (the scale factors of DEVICE_SCALE_FACTOR), 96 to 480 dpi. A DPI that a
+// message of another program carries is taken only in this range: a DPI of 0
+// would collapse the layout, a large one overflow its arithmetic. Whole
+// message parameters are compared, so that no high bits are cut off first.
+constexpr int kMinMonitorDpi = 96, kMaxMonitorDpi = 480;
+constexpr bool IsMonitorDpi(unsigned long long dpi) { return dpi >= kMinMonitorDpi && dpi <= kMaxMonitorDpi; }
+
 // value * dpi / perInch, rounded to the nearest whole pixel (halves away from
-// zero, as MulDiv does). In 32 bits: the layout's twips and any DPI a monitor
-// has stay far below 2^31 when multiplied.
+// zero, as MulDiv does). In 32 bits: the layout's twips times any DPI a
+// monitor can have (or the system reports) stay far below 2^31.
 constexpr int ScaleRounded(int value, int dpi, int perInch) {
     const int scaled = value * dpi, half = perInch / 2;
     return scaled >= 0 ? (scaled + half) / perInch : -((-scaled + half) / perInch);

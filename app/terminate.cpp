@@ -9,3 +9,12 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 #endif
+
+// The C runtime's start-up hands Windows' C library a handler for errors of
+// its math functions; MinGW-w64's default prints each to the standard error
+// stream, which a Windows program does not have, and brings stdio along. The
+// program computes no floating-point math: this one leaves every such error
+// to the library's default handling (errno), as returning 0 asks.
+#if defined(__MINGW32__)
+extern "C" int __cdecl _matherr(struct _exception*) { return 0; }
+#endif

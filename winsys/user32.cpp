@@ -32,6 +32,10 @@ const DpiContext kPerMonitorAware = reinterpret_cast<DpiContext>(static_cast<INT
 
 }  // namespace
 
+FARPROC OptionalUser32Address(const char* name) noexcept {
+    return GetProcAddress(GetModuleHandleA("user32"), name);
+}
+
 Library::~Library() {
     if (module_ != nullptr) FreeLibrary(module_);
 }

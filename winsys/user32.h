@@ -51,9 +51,10 @@ private:
 // An entry of user32 (which the program imports, so it is loaded) that the
 // program can do without, one that older systems lack: its address, or
 // nullptr. Never raises.
+FARPROC OptionalUser32Address(const char* name) noexcept;
 template <typename Fn>
 Fn OptionalUser32Entry(const char* name) noexcept {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32"), name)));
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(OptionalUser32Address(name)));
 }
 
 // The entry names the program binds, exact to the letter. They can be given

@@ -23,7 +23,8 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 # ones before Vista and Windows 10).
 BOUND_BY_NAME = set("""GetCursorPos WindowFromPoint GetKeyState GetWindowLongA SetWindowLongA
     SetLayeredWindowAttributes SetProcessDPIAware SetProcessDpiAwarenessContext SetThreadDpiAwarenessContext
-    GetThreadDpiAwarenessContext GetAwarenessFromDpiAwarenessContext GetDpiForWindow AdjustWindowRectExForDpi""".split())
+    GetThreadDpiAwarenessContext GetAwarenessFromDpiAwarenessContext GetDpiForWindow AdjustWindowRectExForDpi
+    GetSystemMetricsForDpi CoInitialize CoCreateInstance CoUninitialize SysAllocString""".split())
 # kernel32 entries of Vista and later that toolchains and runtimes tend to pull
 # in (thread-model runtimes above all); XP refuses to start a program importing one.
 VISTA_KERNEL32 = set("""

@@ -38,6 +38,16 @@ TEST(Twips, ScaleWithTheDpiAndRoundToTheNearestPixel) {
     for (const auto& c : cases) EXPECT_EQ(TwipsToPixels(c[0], c[1]), c[2]) << c[0] << " at " << c[1];
 }
 
+// 100 % to 500 % scaling; a whole 64-bit message parameter, high bits and all.
+TEST(Twips, AMonitorsDpiIsFrom96To480) {
+    for (unsigned long long dpi : {96ull, 120ull, 144ull, 480ull}) EXPECT_TRUE(IsMonitorDpi(dpi)) << dpi;
+    for (unsigned long long dpi : {0ull, 1ull, 95ull, 481ull, 65535ull, (1ull << 32) + 144, ~0ull}) {
+        EXPECT_FALSE(IsMonitorDpi(dpi)) << dpi;
+    }
+    // The layout's largest figures at the largest DPI stay in range.
+    EXPECT_EQ(TwipsToPixels(6405, kMaxMonitorDpi), 2135);
+}
+
 TEST(Twips, BoxesAndTheFontScaleWithTheDpi) {
     EXPECT_EQ(ToPixels({120, 480, 6015, 255}, 96), (Box{8, 32, 401, 17}));
     EXPECT_EQ(ToPixels({120, 1680, 6135, 1215}, 96), (Box{8, 112, 409, 81}));

@@ -1,5 +1,6 @@
-// The window's icons: the icon set's own image at each size, and the small
-// icon destroyed once, after the window.
+// The window's icons: the icon set's own image at each size of the window's
+// DPI, again at a change of DPI, each destroyed once the window no longer
+// shows it.
 #include <algorithm>
 #include <vector>
 
@@ -48,29 +49,53 @@ HICON FiledImage(int size) {
                                     0x00030000, size, size, 0);
 }
 
-TEST_F(ToolWindow, ShowsTheIconSetsOwnImageAtBothSizesAndDestroysItsSmallIconOnceAfterTheWindow) {
+// A system metric at a DPI, as Windows 10 1607 and later give it.
+int MetricAt(int index, int dpi) {
+    const auto atDpi = OptionalUser32Entry<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+    return atDpi != nullptr ? atDpi(index, static_cast<UINT>(dpi)) : GetSystemMetrics(index);
+}
+
+TEST_F(ToolWindow, ShowsTheIconSetsOwnImagesAtItsDpisSizesAndReleasesEachOnceNoLongerShown) {
     ImportPatch patch("user32.dll", "DestroyIcon", reinterpret_cast<void*>(&RecordingDestroyIcon));
     ASSERT_TRUE(patch.applied());
     g_destroyIcon = patch.original<decltype(&DestroyIcon)>();
     g_destroyed.clear();
     open();
     g_iconWindow = window();
-    auto big = reinterpret_cast<HICON>(SendMessageW(window(), WM_GETICON, ICON_BIG, 0));
-    auto small = reinterpret_cast<HICON>(SendMessageW(window(), WM_GETICON, ICON_SMALL, 0));
-    for (const auto& [icon, size] : {std::pair{big, GetSystemMetrics(SM_CXICON)}, {small, GetSystemMetrics(SM_CXSMICON)}}) {
-        HICON filed = FiledImage(size);
-        EXPECT_EQ(Drawn(icon, size), Drawn(filed, size)) << size << ": not the set's own image of that size";
-        g_destroyIcon(filed);
+    std::vector<HICON> shown;
+    // At the DPI it opened at, then on a monitor at 150 % (Windows 10 1607 and
+    // later tell the sizes there; elsewhere the window follows no DPI change).
+    for (const int dpi : {96, 144}) {
+        if (dpi != 96) {
+            if (OptionalUser32Entry<void*>("GetSystemMetricsForDpi") == nullptr) break;
+            RECT suggested{100, 80, 700, 500};
+            SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+            ASSERT_EQ(g_destroyed.size(), shown.size()) << "the icons shown before, once no longer shown";
+            for (const DestroyedIcon& d : g_destroyed) {
+                EXPECT_NE(std::find(shown.begin(), shown.end(), d.icon), shown.end());
+                EXPECT_TRUE(d.windowExisted);
+            }
+            EXPECT_NE(g_destroyed[0].icon, g_destroyed[1].icon);
+            g_destroyed.clear();
+            shown.clear();
+        }
+        for (const auto& [which, metric] : {std::pair{ICON_BIG, SM_CXICON}, {ICON_SMALL, SM_CXSMICON}}) {
+            const auto icon = reinterpret_cast<HICON>(SendMessageW(window(), WM_GETICON, which, 0));
+            const int size = MetricAt(metric, dpi);
+            HICON filed = FiledImage(size);
+            EXPECT_EQ(Drawn(icon, size), Drawn(filed, size)) << size << " at " << dpi << ": not the set's own image of that size";
+            g_destroyIcon(filed);
+            shown.push_back(icon);
+        }
     }
     EXPECT_TRUE(g_destroyed.empty());
     tool.reset();
-    ASSERT_EQ(g_destroyed.size(), 1u);
-    EXPECT_EQ(g_destroyed[0].icon, small);
-    EXPECT_FALSE(g_destroyed[0].windowExisted);
-    ICONINFO info{};
-    EXPECT_TRUE(GetIconInfo(big, &info)) << "the shared large icon is the system's, and stays";
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
+    ASSERT_EQ(g_destroyed.size(), 2u);
+    for (const DestroyedIcon& d : g_destroyed) {
+        EXPECT_TRUE(d.icon == shown[0] || d.icon == shown[1]);
+        EXPECT_FALSE(d.windowExisted);
+    }
+    EXPECT_NE(g_destroyed[0].icon, g_destroyed[1].icon);
 }
 
 }  // namespace

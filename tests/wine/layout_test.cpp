@@ -1,7 +1,8 @@
 // The tool window's layout as a user sees it: each control of its table
 // where its twips put it at 96, 120 and 144 dpi, each label fitted to its
 // text, every glyph there; its window style; and the layout again at another
-// DPI, which Windows asks for when the window moves to another monitor.
+// DPI, which Windows asks for when the window moves to another monitor, and
+// only at a DPI Windows could give, whatever another program sends.
 #include <string>
 #include <utility>
 #include <vector>
@@ -148,6 +149,67 @@ TEST_F(ToolWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAsIfBuiltThereAndKeepsI
     EXPECT_EQ(text(kIdLabel1), L"10");
     EXPECT_EQ(text(kIdLabel3), L"4242");
     EXPECT_EQ(GetFocus(), control(kIdText1));
+}
+
+TEST_F(ToolWindow, TakesFromAnotherProgramOnlyTheDpiMessagesWindowsCouldSendAndStaysUsable) {
+    const auto adjust = OptionalUser32Entry<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    open(96);
+    const std::vector<LONG> at96 = Geometry(window());
+    RECT placed{};
+    GetWindowRect(window(), &placed);
+    const auto dpiChanged = [&](WPARAM wp, const RECT* suggested) {
+        SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, wp, reinterpret_cast<LPARAM>(suggested));
+    };
+    // Sent: a DPI of 0, below 100 % or above 500 % scaling, a different DPI for each axis.
+    RECT suggested{100, 80, 700, 500};
+    for (const WPARAM wp : {MAKEWPARAM(0, 0), MAKEWPARAM(95, 95), MAKEWPARAM(481, 481), MAKEWPARAM(0xFFFF, 0xFFFF),
+                            MAKEWPARAM(144, 96), MAKEWPARAM(96, 144)}) {
+        dpiChanged(wp, &suggested);
+        EXPECT_EQ(Geometry(window()), at96) << std::hex << wp;
+    }
+    // The size asked for a DPI no monitor has is left to the system; so is one
+    // with nowhere to put it. The whole parameter counts, its high bits too.
+    std::vector<WPARAM> unusable{0, 95, 481, 0xFFFF, 0x10000 + 144, ~WPARAM{0}};
+    if (sizeof(WPARAM) > 4) unusable.push_back(static_cast<WPARAM>(static_cast<unsigned long long>(1) << 32 | 144));
+    for (const WPARAM dpi : unusable) {
+        SIZE size{-7, -7};
+        EXPECT_FALSE(SendMessageW(window(), 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)))
+            << std::hex << dpi;
+        EXPECT_EQ(size.cx, -7) << std::hex << dpi;
+        EXPECT_EQ(size.cy, -7) << std::hex << dpi;
+    }
+    EXPECT_FALSE(SendMessageW(window(), 0x02E4, 144, 0)) << "no size to fill";
+    // Posted: Windows never posts them, and their pointers mean nothing here.
+    PostMessageW(window(), 0x02E0, MAKEWPARAM(144, 144), 1);
+    PostMessageW(window(), 0x02E4, 144, 1);
+    Pump(100, &form());
+    EXPECT_EQ(Geometry(window()), at96);
+    RECT now{};
+    GetWindowRect(window(), &now);
+    EXPECT_TRUE(now.left == placed.left && now.top == placed.top) << now.left << "," << now.top;
+
+    // 100 % and 500 %, the ends of Windows' scaling, are taken.
+    for (const int dpi : {480, 96}) {
+        SIZE size{};
+        EXPECT_TRUE(SendMessageW(window(), 0x02E4, dpi, reinterpret_cast<LPARAM>(&size))) << dpi;
+        if (adjust != nullptr) {
+            RECT needed{0, 0, Px(6405, dpi), Px(3090, dpi)};
+            adjust(&needed, GetWindowLongW(window(), GWL_STYLE), FALSE, GetWindowLongW(window(), GWL_EXSTYLE), dpi);
+            EXPECT_EQ(size.cx, needed.right - needed.left) << dpi;
+            EXPECT_EQ(size.cy, needed.bottom - needed.top) << dpi;
+        }
+        // Laid out at that DPI (a window larger than the screen is held to
+        // the screen's size, on Windows as under Wine).
+        dpiChanged(MAKEWPARAM(dpi, dpi), &suggested);
+        const RECT bar = BoxOf(control(kIdHScroll1));
+        EXPECT_EQ(bar.left, Px(120, dpi));
+        EXPECT_EQ(bar.top, Px(480, dpi));
+        EXPECT_EQ(bar.right - bar.left, Px(6015, dpi));
+    }
+    EXPECT_EQ(Geometry(window()), at96);
+    // And the window still answers its user.
+    scroll(SB_PAGERIGHT);
+    EXPECT_EQ(text(kIdLabel1), L"10");
 }
 
 TEST_F(ToolWindow, IsAFixedWindowWithCloseAndMoveOnlyABarOf0To255AndAnEditableNotice) {
