@@ -60,7 +60,8 @@ ScreenReaderText::ScreenReaderText(HWND scrollBar, const wchar_t* scrollBarName,
                                    const wchar_t* textBoxName) noexcept
     : ole32_(LoadLibraryA("ole32")), oleaut32_(LoadLibraryA("oleaut32")), textBox_(textBox) {
     const auto initialize = As<HRESULT(WINAPI*)(void*)>(Bound(ole32_, "CoInitialize"));
-    const auto create = As<HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**)>(Bound(ole32_, "CoCreateInstance"));
+    using CreateFn = HRESULT(WINAPI*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
+    const auto create = As<CreateFn>(Bound(ole32_, "CoCreateInstance"));
     position_.allocString = As<BSTR(WINAPI*)(const OLECHAR*)>(Bound(oleaut32_, "SysAllocString"));
     if (initialize == nullptr || create == nullptr || position_.allocString == nullptr) return;
     // The window's thread, a single-threaded apartment: the readers' calls
@@ -72,15 +73,17 @@ ScreenReaderText::ScreenReaderText(HWND scrollBar, const wchar_t* scrollBarName,
     services_ = static_cast<IAccPropServices*>(services);
     position_.bar = scrollBar;
     const DWORD client = static_cast<DWORD>(OBJID_CLIENT);
-    services_->SetHwndPropStr(scrollBar, client, CHILDID_SELF, kName, const_cast<LPWSTR>(scrollBarName));
+    services_->SetHwndPropStr(scrollBar, client, CHILDID_SELF, kName, scrollBarName);
     services_->SetHwndPropServer(scrollBar, client, CHILDID_SELF, &kValue, 1, &position_, ANNO_THIS);
-    services_->SetHwndPropStr(textBox, client, CHILDID_SELF, kName, const_cast<LPWSTR>(textBoxName));
+    services_->SetHwndPropStr(textBox, client, CHILDID_SELF, kName, textBoxName);
 }
 
 ScreenReaderText::~ScreenReaderText() {
     if (services_ != nullptr) {
         // Annotations outlive their windows unless cleared, and hold the
-        // position server.
+        // position server; once they are cleared nothing does: a reader's
+        // calls come and go through this thread's messages, and the last
+        // CoUninitialize of the thread cuts off any still connected.
         for (HWND control : {position_.bar, textBox_}) {
             services_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kAnnotated, 2);
         }
