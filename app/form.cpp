@@ -30,6 +30,23 @@ void KeepMoveAndClose(HWND window) {
     }
 }
 
+// Whether `size` bytes at `p` are memory of this process that can be read,
+// or also written: a pointer in a message that another program sends or posts
+// may point anywhere here.
+bool Reachable(const void* p, SIZE_T size, bool written) noexcept {
+    const DWORD writable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    const DWORD allowed = written ? writable : writable | PAGE_READONLY | PAGE_EXECUTE_READ;
+    for (auto *at = static_cast<const char*>(p), *end = at + size; at < end;) {
+        MEMORY_BASIC_INFORMATION region{};
+        if (p == nullptr || VirtualQuery(at, &region, sizeof region) == 0 || region.State != MEM_COMMIT ||
+            !(region.Protect & allowed) || (region.Protect & PAGE_GUARD)) {
+            return false;
+        }
+        at = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---- the window and its controls ----
@@ -255,15 +272,16 @@ inline BOOL Form::onGetDpiScaledSize(WPARAM dpi, SIZE* size) noexcept {
     // about to get, not its size stretched. Any program can send this: for a
     // DPI no monitor has, FALSE leaves the size to the system, as it is
     // without an answer.
-    if (!IsMonitorDpi(dpi) || size == nullptr) return FALSE;
+    if (!IsMonitorDpi(dpi) || !Reachable(size, sizeof *size, true)) return FALSE;
     *size = windowSize(static_cast<int>(dpi));
     return TRUE;
 }
 
 inline void Form::onDpiChanged(WPARAM dpis, const RECT* suggested) noexcept {
-    // Windows gives the same DPI for both axes, and only one a monitor can
-    // have; anything else another program sent.
-    if (LOWORD(dpis) == HIWORD(dpis) && IsMonitorDpi(LOWORD(dpis))) setDpi(LOWORD(dpis), suggested);
+    // Windows gives the same DPI for both axes, only one a monitor can have,
+    // and a place for the window; anything else another program sent.
+    if (LOWORD(dpis) != HIWORD(dpis) || !IsMonitorDpi(LOWORD(dpis))) return;
+    if (suggested == nullptr || Reachable(suggested, sizeof *suggested, false)) setDpi(LOWORD(dpis), suggested);
 }
 
 inline bool Form::onActivate(bool inactive) {

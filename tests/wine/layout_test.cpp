@@ -179,11 +179,24 @@ TEST_F(ToolWindow, TakesFromAnotherProgramOnlyTheDpiMessagesWindowsCouldSendAndS
         EXPECT_EQ(size.cy, -7) << std::hex << dpi;
     }
     EXPECT_FALSE(SendMessageW(window(), 0x02E4, 144, 0)) << "no size to fill";
-    // Posted: Windows never posts them, and their pointers mean nothing here.
+    // Posted: Windows never posts them, and their pointers mean nothing here;
+    // nor do pointers that lead nowhere, sent, or posted while a loop other
+    // than the form's runs (a window moved, a message box).
     PostMessageW(window(), 0x02E0, MAKEWPARAM(144, 144), 1);
     PostMessageW(window(), 0x02E4, 144, 1);
     Pump(100, &form());
     EXPECT_EQ(Geometry(window()), at96);
+    for (const LPARAM nowhere : {LPARAM{1}, LPARAM{-4096}}) {
+        EXPECT_FALSE(SendMessageW(window(), 0x02E4, 144, nowhere)) << std::hex << nowhere;
+        dpiChanged(MAKEWPARAM(144, 144), reinterpret_cast<const RECT*>(nowhere));
+        PostMessageW(window(), 0x02E0, MAKEWPARAM(144, 144), nowhere);
+        PostMessageW(window(), 0x02E4, 144, nowhere);
+        Pump(100);
+        EXPECT_EQ(Geometry(window()), at96) << std::hex << nowhere;
+    }
+    static const RECT kReadOnly{100, 80, 700, 500};
+    SIZE* const readOnly = reinterpret_cast<SIZE*>(const_cast<RECT*>(&kReadOnly));
+    EXPECT_FALSE(SendMessageW(window(), 0x02E4, 144, reinterpret_cast<LPARAM>(readOnly))) << "a size it cannot write";
     RECT now{};
     GetWindowRect(window(), &now);
     EXPECT_TRUE(now.left == placed.left && now.top == placed.top) << now.left << "," << now.top;
