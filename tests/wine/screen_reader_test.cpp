@@ -4,9 +4,13 @@
 // oleacc's. Windows' proxies then say these names and this value; Wine's
 // oleacc implements no annotation (E_NOTIMPL) and has no scroll bar proxy,
 // so what a reader hears cannot be read back under Wine.
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "fake_window_system.h"
 #include "form1.h"
