@@ -2,6 +2,9 @@
 format, size, imports, resources and version block; and the release that
 scripts/dist makes of a commit of these sources, the same bytes again."""
 
+import codecs
+import importlib.machinery
+import importlib.util
 import os
 import re
 import shutil
@@ -188,6 +191,27 @@ def test_release_is_the_commit_built_again_to_the_same_bytes(pe, tmp_path):
         assert z.read("Kavrelo.exe") == data, "not the same bytes as this build"
         readme = z.read("README.txt").decode("utf-8-sig")
         z.extract("Kavrelo.exe", out)
-    assert readme.replace("\r\n", "\n") == template.replace("@VERSION@", version) and "\n" not in readme.replace("\r\n", "")
-    assert readme.startswith("Kavrelo %s\r\n" % version) and not re.search("@[A-Z_]+@", readme)
+    assert readme.replace("\r\n", "\n") == template.replace("@VERSION@", version)
+    assert readme.startswith("Kavrelo %s " % version)
     subprocess.run(["sha256sum", "--check", "--quiet", "SHA256SUMS"], cwd=out, check=True)
+
+
+def test_release_readme_reads_in_notepad_from_xp_on(tmp_path):
+    """README.txt as scripts/dist writes it: UTF-8 with a byte-order mark, which
+    Notepad needs to read it as UTF-8 (XP's too, whatever the system's code
+    page), CRLF line ends, every placeholder filled in, and the Chinese text
+    first, from its first line on."""
+    loader = importlib.machinery.SourceFileLoader("dist", str(ROOT / "scripts" / "dist"))
+    dist = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(dist)
+    template = (ROOT / "docs" / "release-readme.txt").read_text(encoding="utf-8")
+    for given in (template, template.replace("\n", "\r\n")):  # a checkout with either line end
+        with zipfile.ZipFile(dist.release(b"MZ", given, "9.8", 981173106, tmp_path / "out")) as z:
+            raw = z.read("README.txt")
+        assert raw[:3] == codecs.BOM_UTF8, raw[:3]
+        text = raw[3:].decode("utf-8")
+        assert re.findall("\r(?!\n)|(?<!\r)\n", text) == []
+        assert re.findall("@[A-Z_]+@", text) == []
+        title = text.split("\r\n", 1)[0]
+        assert title.startswith("Kavrelo 9.8 "), title
+        assert re.search("[\u4e00-\u9fff]", title), title
