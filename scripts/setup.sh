@@ -28,7 +28,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64 xvfb x11-utils xcompmgr fonts-wqy-microhei fonts-liberation locales
+  wine wine64 fonts-wine xvfb x11-utils xcompmgr fonts-wqy-microhei fonts-liberation locales
   python3 python3-pefile python3-pil python3-xlib python3-psutil python3-pytest python3-pytest-timeout
   util-linux procps
 )
