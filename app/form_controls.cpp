@@ -55,31 +55,50 @@ void Label::setText(std::u16string_view text) {
     const Text next(text);
     // An unchanged text needs no repaint and no new size.
     if (next == text_.view()) return;
+    Box fitted{};
+    if (!measure(next, fitted)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
+    // One paint of the label for a new text and its new size, and none of
+    // the form's. A label that grows takes its size first, unpainted: the
+    // new text repaints all of it. One that shrinks paints its new text at
+    // its old size first, over a background like the form's where the text
+    // no longer reaches, and then gives that part back as it is.
+    const bool grows = fitted.width > placed_.width || fitted.height > placed_.height;
+    const bool resized = fitted.width != placed_.width || fitted.height != placed_.height;
+    if (grows) resize(fitted);
     if (!SetWindowTextW(hwnd_, W(next.view()))) {
         throw Error(ErrorCode::ControlAccess, u"无法写入标签的文本。");
     }
     text_ = next;
-    if (!fit(false)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
+    if (resized && !grows) {
+        UpdateWindow(hwnd_);
+        resize(fitted);
+    }
 }
 
-bool Label::fit(bool moved) noexcept {
+bool Label::measure(const Text& text, Box& fitted) noexcept {
     SIZE size{0, 0};
-    if (!GetTextExtentPoint32W(measure_, W(text_.view()), static_cast<int>(text_.size()), &size)) return false;
+    if (!GetTextExtentPoint32W(measure_, W(text.view()), static_cast<int>(text.size()), &size)) return false;
     if (lineHeight_ == 0) {
         // One line is as high as the first time in this font.
         TEXTMETRICW metrics{};
         GetTextMetricsW(measure_, &metrics);
         lineHeight_ = metrics.tmHeight;
     }
-
-    const Box b = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
-    // placed_ is the label's size once it has been placed: a new text of the
-    // same width leaves it as it is.
-    if (moved || b.width != placed_.width || b.height != placed_.height) {
-        SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    placed_ = b;
+    fitted = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
     return true;
+}
+
+void Label::resize(Box fitted) noexcept {
+    SetWindowPos(hwnd_, nullptr, 0, 0, fitted.width, fitted.height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    placed_ = fitted;
+}
+
+void Label::fit() noexcept {
+    Box b{};
+    if (!measure(text_, b)) return;
+    SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    placed_ = b;
 }
 
 }  // namespace kavrelo

@@ -68,12 +68,16 @@ public:
     void place(Box placed) noexcept {
         placed_ = placed;
         lineHeight_ = 0;
-        fit(true);
+        fit();
     }
 
 private:
-    // Sizes the label to its text; false when the text cannot be measured.
-    bool fit(bool moved) noexcept;
+    // Places the label where the layout put it, sized to its text.
+    void fit() noexcept;
+    // The box that fits a text; false when it cannot be measured.
+    bool measure(const Text& text, Box& fitted) noexcept;
+    // The label at the fitted size, where it is, and nothing repainted.
+    void resize(Box fitted) noexcept;
 
     HWND hwnd_;
     HDC measure_;

@@ -273,5 +273,45 @@ TEST_F(ToolWindow, LabelsFollowTheirTextsFromAFixedLeftEdge) {
     EXPECT_TRUE(ws.alphas.empty()) << "a capture alone changes no window";
 }
 
+// A new text is one paint of the label and none of the form's: a label that
+// shrinks has painted the part it gives back as background, and one that
+// grows shows its whole text.
+TEST_F(ToolWindow, ALabelRepaintsOnlyItselfForANewText) {
+    open();
+    form().show(SW_SHOWNORMAL);
+    RedrawWindow(window(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ws.under = INT32_MIN;
+    tick();
+    const RECT wide = BoxOf(control(kIdLabel2));
+    HDC dc = GetDC(window());
+    const COLORREF background = GetPixel(dc, wide.right + 4, wide.top);
+    // Pixels of the form beside the narrow label, where the wide one reached,
+    // that differ from the form's background.
+    const auto marked = [&](const RECT& narrow) {
+        int count = 0;
+        for (int y = wide.top; y < wide.bottom; ++y) {
+            for (int x = narrow.right; x < wide.right; ++x) count += GetPixel(dc, x, y) != background;
+        }
+        return count;
+    };
+    for (int under : {0, INT32_MIN, 7}) {
+        ws.under = under;
+        tick();
+        RECT pending{};
+        EXPECT_FALSE(GetUpdateRect(window(), &pending, FALSE))
+            << "the form has (" << pending.left << ", " << pending.top << ")-(" << pending.right << ", "
+            << pending.bottom << ") to repaint after the label's text became " << under;
+        RedrawWindow(window(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        const RECT narrow = BoxOf(control(kIdLabel2));
+        if (under == INT32_MIN) {
+            EXPECT_GT(marked(RECT{0, 0, wide.left + (wide.right - wide.left) / 2, 0}), 0)
+                << "the right half of the grown label shows no text";
+        } else {
+            EXPECT_EQ(marked(narrow), 0) << "the old text left where the label no longer reaches, after " << under;
+        }
+    }
+    ReleaseDC(window(), dc);
+}
+
 }  // namespace
 }  // namespace kavrelo::test
