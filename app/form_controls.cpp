@@ -55,27 +55,25 @@ void Label::setText(std::u16string_view text) {
     const Text next(text);
     // An unchanged text needs no repaint and no new size.
     if (next == text_.view()) return;
-    Box fitted{};
-    if (!measure(next, fitted)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
     // One paint of the label for a new text and its new size, and none of
-    // the form's. A label that grows takes its size first, unpainted: the
-    // new text repaints all of it. One that shrinks paints its new text at
-    // its old size first, over a background like the form's where the text
-    // no longer reaches, and then gives that part back as it is.
-    const bool grows = fitted.width > placed_.width || fitted.height > placed_.height;
-    const bool resized = fitted.width != placed_.width || fitted.height != placed_.height;
-    if (grows) resize(fitted);
+    // the form's. A label that grows takes its size first, unpainted (fit):
+    // the new text repaints all of it. One that shrinks paints its new text
+    // at its old size first, over a background like the form's where the
+    // text no longer reaches, and then gives that part back as it is.
+    const Box was = placed_;
+    if (!fit(next, false)) throw Error(ErrorCode::ControlAccess, u"无法测量标签的文本。");
     if (!SetWindowTextW(hwnd_, W(next.view()))) {
         throw Error(ErrorCode::ControlAccess, u"无法写入标签的文本。");
     }
     text_ = next;
-    if (resized && !grows) {
+    if (placed_.width < was.width || placed_.height < was.height) {
         UpdateWindow(hwnd_);
-        resize(fitted);
+        SetWindowPos(hwnd_, nullptr, 0, 0, placed_.width, placed_.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
     }
 }
 
-bool Label::measure(const Text& text, Box& fitted) noexcept {
+bool Label::fit(const Text& text, bool moved) noexcept {
     SIZE size{0, 0};
     if (!GetTextExtentPoint32W(measure_, W(text.view()), static_cast<int>(text.size()), &size)) return false;
     if (lineHeight_ == 0) {
@@ -84,21 +82,18 @@ bool Label::measure(const Text& text, Box& fitted) noexcept {
         GetTextMetricsW(measure_, &metrics);
         lineHeight_ = metrics.tmHeight;
     }
-    fitted = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
-    return true;
-}
 
-void Label::resize(Box fitted) noexcept {
-    SetWindowPos(hwnd_, nullptr, 0, 0, fitted.width, fitted.height,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
-    placed_ = fitted;
-}
-
-void Label::fit() noexcept {
-    Box b{};
-    if (!measure(text_, b)) return;
-    SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    const Box b = FitLabel(placed_, TextExtent{size.cx, lineHeight_});
+    // placed_ is the label's size once it has been placed: a new text of the
+    // same width leaves it as it is, a narrower one is left to setText.
+    if (moved) {
+        SetWindowPos(hwnd_, nullptr, b.x, b.y, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (b.width > placed_.width || b.height > placed_.height) {
+        SetWindowPos(hwnd_, nullptr, 0, 0, b.width, b.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    }
     placed_ = b;
+    return true;
 }
 
 }  // namespace kavrelo

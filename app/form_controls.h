@@ -68,16 +68,14 @@ public:
     void place(Box placed) noexcept {
         placed_ = placed;
         lineHeight_ = 0;
-        fit();
+        fit(text_, true);
     }
 
 private:
-    // Places the label where the layout put it, sized to its text.
-    void fit() noexcept;
-    // The box that fits a text; false when it cannot be measured.
-    bool measure(const Text& text, Box& fitted) noexcept;
-    // The label at the fitted size, where it is, and nothing repainted.
-    void resize(Box fitted) noexcept;
+    // Sizes the label to a text, placed anew (moved) or for a new text (then
+    // only a larger box is applied, unpainted); false when the text cannot
+    // be measured.
+    bool fit(const Text& text, bool moved) noexcept;
 
     HWND hwnd_;
     HDC measure_;
