@@ -68,6 +68,17 @@ def test_format_and_size(pe):
     assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic) == (machine, magic)  # PE32, PE32+
     assert pe.OPTIONAL_HEADER.Subsystem == 2  # Windows GUI: no console opens with it
     assert EXE.stat().st_size <= 100 * 1024
+    # Windows XP starts no program that asks for a later system: 5.1, and 5.2
+    # for its x64 edition.
+    xp = {"i686": (5, 1), "x86_64": (5, 2)}[ARCH]
+    assert (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion) <= xp
+    assert (pe.OPTIONAL_HEADER.MajorOperatingSystemVersion, pe.OPTIONAL_HEADER.MinorOperatingSystemVersion) <= xp
+    # Loaded at a random address (ASLR, with the relocations that needs) and
+    # its data never run (DEP).
+    dynamic_base, nx_compat = 0x40, 0x100
+    assert pe.OPTIONAL_HEADER.DllCharacteristics & (dynamic_base | nx_compat) == dynamic_base | nx_compat
+    assert not pe.FILE_HEADER.Characteristics & 1  # IMAGE_FILE_RELOCS_STRIPPED
+    assert pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size > 0  # the base relocations
 
 
 def test_imports(pe):
