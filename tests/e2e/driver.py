@@ -164,6 +164,25 @@ class Session:
         self._fake(Xlib.X.ButtonPress, 1)
         self._fake(Xlib.X.ButtonRelease, 1)
 
+    def give_keyboard(self, caption):
+        """Gives the X keyboard focus to the one viewable top-level X window
+        with that caption (Wine names its windows so), as a window manager
+        does for the window clicked. XTEST keys go to the window with the X
+        focus. Without a window manager Wine moves that focus itself, and
+        Wine 10 can leave it on another program's window after a click has
+        made the tool Wine's foreground window (seen with the tool layered,
+        after it was its own target): the keys then go to that program.
+        (Wine 8 passed every key on to its foreground window.)"""
+        def window():
+            found = [child for child in self.x.screen().root.query_tree().children
+                     if child.get_wm_name() == caption and child.get_attributes().map_state == Xlib.X.IsViewable]
+            return found[0] if len(found) == 1 else None
+
+        target = poll(window, "one X window named %r" % caption)
+        self.x.set_input_focus(target, Xlib.X.RevertToPointerRoot, Xlib.X.CurrentTime)
+        self.x.sync()
+        poll(lambda: self.x.get_input_focus().focus == target, "the X keyboard focus on %r" % caption)
+
     def key(self, name, down=None):
         """Presses and releases a key (an X keysym: "F1"), or only one of both."""
         code = self.x.keysym_to_keycode(Xlib.XK.string_to_keysym(name))
@@ -261,6 +280,7 @@ class Tool:
         """The tool in front with the keyboard on the bar (where its focus
         starts and comes back to), by a click on an empty point."""
         self.s.click(*self.empty_point())
+        self.s.give_keyboard(CAPTION)
         bar = self.child("HScroll1")["hwnd"]
         poll(lambda: self.probe("foreground")["hwnd"] == self.hwnd, "the tool in front")
         poll(lambda: self.info()["focus"] == bar, "the focus on the bar")
