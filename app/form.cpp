@@ -164,12 +164,10 @@ int Form::run(int showCommand) {
 void Form::show(int showCommand) {
     if (hwnd_ == nullptr) return;
     // Windows hands the launcher's show command (STARTUPINFO: a shortcut's
-    // "Run: Maximized") to the first show of the program's main window when
-    // it asks for SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT, and to no other
-    // command. The program has that command already (WinMain's): it shows
-    // the window with one that is not replaced, so that nothing is shown
-    // first as the launcher asked and then taken back. (Wine 8 replaces no
-    // command: under Wine the calls look the same either way.)
+    // "Run: Maximized") to the program's first show. The program has that
+    // command already (WinMain's) and shows the window with one of its own:
+    // shown and active at its own size, or minimized, or not activated, as
+    // the launcher asked.
     int command = SW_RESTORE;  // shown and active, at its own size
     switch (showCommand) {
         case SW_SHOWMINIMIZED:
@@ -184,6 +182,19 @@ void Form::show(int showCommand) {
             break;
     }
     ShowWindow(hwnd_, command);
+    // Which first show Windows replaces, and which one spends the launcher's
+    // command, is not the same on every version: any first show (as
+    // ShowWindow's documentation says); only SW_SHOW, SW_SHOWNORMAL and
+    // SW_SHOWDEFAULT, with any first show spending it (Wine's conformance
+    // tests); or those three alone, with only a replaced show spending it.
+    // So the window may now be hidden, maximized (with no maximize box nor
+    // Restore to come back from that) or the wrong side of minimized. Set it
+    // right with commands that none of these rules replaces.
+    const bool minimized = command != SW_RESTORE && command != SW_SHOWNOACTIVATE;
+    if (!IsWindowVisible(hwnd_) || IsZoomed(hwnd_) || (IsIconic(hwnd_) && !minimized)) {
+        ShowWindow(hwnd_, command == SW_SHOWNOACTIVATE ? SW_SHOWNOACTIVATE : SW_RESTORE);
+    }
+    if (minimized && !IsIconic(hwnd_)) ShowWindow(hwnd_, command);
     UpdateWindow(hwnd_);
 }
 

@@ -92,7 +92,8 @@ public:
     // the user can reach it and never maximized: a hidden start is shown, a
     // maximized one opens at the window's own size (it has no maximize box to
     // restore it with); a minimized one stays minimized, to come back from
-    // its task bar button.
+    // its task bar button. It holds whichever first show Windows hands the
+    // launcher's command to: the window's state is set right after it.
     void show(int showCommand);
 
     // One message of the loop: the form's keyboard handling (Tab and

@@ -48,61 +48,161 @@ struct RecordedShows : ImportPatch {
     }
 };
 
-// What the first tick finds of the window.
-struct SeenAtFirstTick {
-    bool visible, minimized, zoomed;
-    LONG clientWidth, clientHeight;
-};
+// The DPI of the prefix (scripts/wine-run): the screen's real DPI.
+int SystemDpi() {
+    wchar_t dpi[8] = L"96";
+    GetEnvironmentVariableW(L"KAVRELO_DPI", dpi, 8);
+    return _wtoi(dpi);
+}
 
-TEST(Program, EveryStartStateLeavesAUsableWindowAtItsOwnSizeAndTheSystemsDpiDeclaredDpiAware) {
-    // The DPI the system reports: the prefix's (scripts/wine-run).
+// What a thread that has not declared itself DPI-aware is told the screen's
+// DPI is.
+int UnawareDpi() {
+    const auto set = OptionalUser32Entry<HANDLE(WINAPI*)(HANDLE)>("SetThreadDpiAwarenessContext");
+    HANDLE before = set != nullptr ? set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1))) : nullptr;
     const int dpi = ScreenDpi();
-    wchar_t prefixDpi[8] = L"96";
-    GetEnvironmentVariableW(L"KAVRELO_DPI", prefixDpi, 8);
-    ASSERT_EQ(dpi, _wtoi(prefixDpi));
+    if (before != nullptr) set(before);
+    return dpi;
+}
+
+TEST(Program, DeclaresItselfDpiAwareBeforeAnyWindowAndIsLaidOutAtTheSystemsRealDpi) {
+    const int dpi = SystemDpi();
+    // Windows 8.1 and later tell a program that is not DPI-aware 96 and
+    // stretch its window as a picture; so does Wine 10. Wine 8 tells it the
+    // real DPI, where this test cannot tell an aware start from an unaware
+    // one, and refuses per-monitor awareness.
+    const int unaware = UnawareDpi();
+    if (unaware == dpi && dpi != 96) {
+        std::printf("note: this system tells a DPI-unaware program the real DPI (%d), as Wine 8 does: whether the "
+                    "program declared itself aware does not show in its layout here\n", dpi);
+    }
     const auto has = [](const char* entry) { return GetProcAddress(GetModuleHandleW(L"user32"), entry) != nullptr; };
-    // The launcher's command, and whether the window then stays minimized.
-    for (const auto& [launcher, minimized] : {std::pair{SW_HIDE, false}, {SW_SHOWNORMAL, false}, {SW_SHOWMINIMIZED, true},
-                                              {SW_SHOWMAXIMIZED, false}, {SW_SHOWNOACTIVATE, false}, {SW_SHOW, false},
-                                              {SW_MINIMIZE, true}, {SW_SHOWMINNOACTIVE, true}, {SW_SHOWNA, false},
-                                              {SW_RESTORE, false}, {SW_SHOWDEFAULT, false}, {SW_FORCEMINIMIZE, true}}) {
-        DpiCalls calls;
-        RecordedShows shows;
-        ASSERT_TRUE(calls.applied());
-        ASSERT_TRUE(shows.applied());
-        FakeWindowSystem ws;
-        std::optional<SeenAtFirstTick> seen;
-        ws.onTick = [&] {
-            HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
+    DpiCalls calls;
+    ASSERT_TRUE(calls.applied());
+    FakeWindowSystem ws;
+    std::optional<std::array<LONG, 4>> seen;  // client width and height, the window's DPI and DPI awareness
+    ws.onTick = [&] {
+        HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
+        if (!seen) {
             RECT client{};
             GetClientRect(w, &client);
-            if (!seen) seen = {IsWindowVisible(w) != FALSE, IsIconic(w) != FALSE, IsZoomed(w) != FALSE, client.right, client.bottom};
-            PostMessageW(w, WM_CLOSE, 0, 0);
-        };
-        EXPECT_EQ(RunKavrelo(Instance(), ws, launcher), 0);
-        ASSERT_TRUE(seen) << launcher;
-        SCOPED_TRACE(testing::Message() << "launcher's command " << launcher);
-        EXPECT_TRUE(seen->visible);
-        EXPECT_EQ(seen->minimized, minimized);
-        EXPECT_FALSE(seen->zoomed);
-        if (!minimized) {
-            EXPECT_EQ(seen->clientWidth, Px(kForm1Layout.clientWidth, dpi));
-            EXPECT_EQ(seen->clientHeight, Px(kForm1Layout.clientHeight, dpi));
+            const auto windowDpi = OptionalUser32Entry<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+            const auto context = OptionalUser32Entry<HANDLE(WINAPI*)(HWND)>("GetWindowDpiAwarenessContext");
+            const auto awareness = OptionalUser32Entry<int(WINAPI*)(HANDLE)>("GetAwarenessFromDpiAwarenessContext");
+            seen = {client.right, client.bottom, windowDpi != nullptr ? static_cast<LONG>(windowDpi(w)) : dpi,
+                    context != nullptr && awareness != nullptr ? awareness(context(w)) : -1};
         }
-        ASSERT_FALSE(g_replaceable.empty());
-        EXPECT_FALSE(g_replaceable[0]) << "on Windows, the launcher's command instead: " << launcher;
-        // Per-monitor aware where Windows has it (10 1703), else system-aware
-        // where it has that (Vista; Wine 8 refuses the first), before any
-        // window, DC, font or image and before reading the system's metrics:
-        // else Windows would stretch the window as a picture, and what was
-        // measured would be of another DPI.
-        if (has("SetProcessDpiAwarenessContext")) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
-        if (has("SetProcessDPIAware")) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
-        if (has("SetProcessDpiAwarenessContext") || has("SetProcessDPIAware")) {
-            EXPECT_EQ(DpiCalls::madeBeforeDeclared, "");
-        }
-        EXPECT_EQ(calls.uncovered(), "");
+        PostMessageW(w, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(RunKavrelo(Instance(), ws, SW_SHOWNORMAL), 0);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ((*seen)[0], Px(kForm1Layout.clientWidth, dpi)) << "laid out at " << dpi << " dpi; a DPI-unaware program is told " << unaware;
+    EXPECT_EQ((*seen)[1], Px(kForm1Layout.clientHeight, dpi));
+    EXPECT_EQ((*seen)[2], dpi) << "the window's DPI";
+    // Per-monitor aware where Windows has it (10 1703; Wine 10, while Wine 8
+    // refuses it), else system-aware where it has that (Vista), before any
+    // window, DC, font or image and before reading the system's metrics:
+    // else Windows would stretch the window as a picture, and what was
+    // measured would be of another DPI.
+    if (has("SetProcessDpiAwarenessContext")) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
+    if (has("SetProcessDPIAware")) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+    if (has("SetProcessDpiAwarenessContext") || has("SetProcessDPIAware")) {
+        EXPECT_EQ(DpiCalls::madeBeforeDeclared, "");
     }
+    EXPECT_EQ(calls.uncovered(), "");
+    // Wine 8, which refuses it, reports every window per-monitor aware all
+    // the same: only Wine 10 shows this.
+    if (has("SetProcessDpiAwarenessContext")) {
+        EXPECT_EQ((*seen)[3], 2) << "the window is per-monitor aware (DPI_AWARENESS_PER_MONITOR_AWARE)";
+    }
+}
+
+// The launcher's show command at the program's first show, as Windows
+// versions hand it over (Form::show): the test stands in for ShowWindow.
+enum class FirstShow {
+    kAsked,              // none replaced: no launcher's command, or Wine (8 and 10)
+    kAny,                // the first show's command, whatever it is (ShowWindow's documentation)
+    kPlainAnySpends,     // SW_SHOW, SW_SHOWNORMAL or SW_SHOWDEFAULT; any first show spends it
+    kPlainOnlyReplaced,  // those, and only a replaced show spends it
+};
+struct Launched {
+    FirstShow rule;
+    int command;
+    bool pending;
+};
+Launched g_launched{};
+decltype(&ShowWindow) g_realShowWindow = nullptr;
+BOOL WINAPI LaunchedShowWindow(HWND window, int command) {
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    const bool plain = command == SW_SHOW || command == SW_SHOWNORMAL || command == SW_SHOWDEFAULT;
+    if (g_launched.pending && !(style & WS_CHILD) && (style & WS_CAPTION) == WS_CAPTION) {
+        const FirstShow rule = g_launched.rule;
+        if (rule == FirstShow::kAny || (plain && rule != FirstShow::kAsked)) command = g_launched.command;
+        if (rule == FirstShow::kAny || rule == FirstShow::kPlainAnySpends || (plain && rule == FirstShow::kPlainOnlyReplaced)) {
+            g_launched.pending = false;
+        }
+    }
+    return g_realShowWindow(window, command);
+}
+struct LaunchedShows : ImportPatch {
+    LaunchedShows(FirstShow rule, int command)
+        : ImportPatch("user32.dll", "ShowWindow", reinterpret_cast<void*>(&LaunchedShowWindow)) {
+        g_realShowWindow = original<decltype(&ShowWindow)>();
+        g_launched = {rule, command, true};
+    }
+};
+
+TEST(Program, EveryStartStateUnderEveryRuleOfTheFirstShowIsAUsableWindowAtItsOwnSizeAtTheSystemsDpi) {
+    const int dpi = SystemDpi();
+    // Active before the start, as the launcher's window would be: a start
+    // that gives no activation leaves it so.
+    HWND other = CreateWindowExW(0, L"Static", L"the launcher", WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 700, 0, 200,
+                                 100, nullptr, nullptr, Instance(), nullptr);
+    ASSERT_NE(other, nullptr);
+    // The launcher's command; whether the window is then minimized, and active.
+    struct Start { int launcher; bool minimized, active; };
+    const Start starts[] = {{SW_HIDE, false, true},           {SW_SHOWNORMAL, false, true},
+                            {SW_SHOWMINIMIZED, true, true},   {SW_SHOWMAXIMIZED, false, true},
+                            {SW_SHOWNOACTIVATE, false, false}, {SW_SHOW, false, true},
+                            {SW_MINIMIZE, true, false},       {SW_SHOWMINNOACTIVE, true, false},
+                            {SW_SHOWNA, false, false},        {SW_RESTORE, false, true},
+                            {SW_SHOWDEFAULT, false, true},    {SW_FORCEMINIMIZE, true, false}};
+    for (const FirstShow rule : {FirstShow::kAsked, FirstShow::kAny, FirstShow::kPlainAnySpends, FirstShow::kPlainOnlyReplaced}) {
+        for (const Start& start : starts) {
+            const std::string what = "rule " + std::to_string(static_cast<int>(rule)) + ", launcher's command " +
+                                     std::to_string(start.launcher);
+            SetForegroundWindow(other);
+            ASSERT_EQ(GetForegroundWindow(), other) << what;
+            LaunchedShows shows(rule, start.launcher);
+            ASSERT_TRUE(shows.applied());
+            FakeWindowSystem ws;
+            struct Seen { bool visible, minimized, zoomed, active; LONG width, height; };
+            std::optional<Seen> seen;
+            ws.onTick = [&] {
+                HWND w = FindWindowW(L"KavreloForm", L"Kavrelo");
+                if (!seen) {
+                    seen = Seen{IsWindowVisible(w) != FALSE, IsIconic(w) != FALSE, IsZoomed(w) != FALSE,
+                                GetForegroundWindow() == w, 0, 0};
+                    // Brought back from the task bar, at its own size.
+                    if (seen->minimized) g_realShowWindow(w, SW_RESTORE);
+                    RECT client{};
+                    GetClientRect(w, &client);
+                    seen->width = client.right;
+                    seen->height = client.bottom;
+                }
+                PostMessageW(w, WM_CLOSE, 0, 0);
+            };
+            EXPECT_EQ(RunKavrelo(Instance(), ws, start.launcher), 0) << what;
+            ASSERT_TRUE(seen) << what;
+            EXPECT_TRUE(seen->visible) << what;
+            EXPECT_EQ(seen->minimized, start.minimized) << what;
+            EXPECT_FALSE(seen->zoomed) << what;
+            EXPECT_EQ(seen->active, start.active) << what;
+            EXPECT_EQ(seen->width, Px(kForm1Layout.clientWidth, dpi)) << what;
+            EXPECT_EQ(seen->height, Px(kForm1Layout.clientHeight, dpi)) << what;
+        }
+    }
+    DestroyWindow(other);
 }
 
 TEST(Program, AnUntrappedErrorOfTheTickIsReportedOnceAndEndsTheProgram) {
