@@ -38,7 +38,8 @@ VISTA_KERNEL32 = set("""
     InitOnceBeginInitialize InitOnceComplete InitializeCriticalSectionEx CreateEventExW
     CreateMutexExW CreateSemaphoreExW GetSystemTimePreciseAsFileTime GetFileInformationByHandleEx
     GetLocaleInfoEx LocaleNameToLCID LCIDToLocaleName CompareStringEx GetErrorMode
-    QueryFullProcessImageNameW""".split())
+    QueryFullProcessImageNameW GetThreadId GetProcessIdOfThread GetCurrentProcessorNumber CancelIoEx
+    GetFinalPathNameByHandleW CreateSymbolicLinkW SetFileInformationByHandle QueryThreadCycleTime""".split())
 # Icon group 1 in order: size and bits per pixel of icons 30001, 30002, ...
 ICONS = [(48, 8), (32, 8), (24, 8), (16, 8), (48, 32), (32, 32), (24, 32), (16, 32)]
 STRINGS = {"CompanyName": "Pelloria", "ProductName": "Kavrelo", "FileVersion": "1.00",
