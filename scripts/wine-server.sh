@@ -2,7 +2,7 @@
 # prefix that wine-run made, where a prefix's server listens, how it is ended.
 
 # The file in a prefix that wine-run has made and finished; it holds WINEARCH.
-wine_prefix_mark=.kavrelo-ready-4
+wine_prefix_mark=.kavrelo-ready-5
 
 # wine_server_socket PREFIX: prints the socket of the prefix's running server
 # and succeeds, or fails when none runs. The socket lives in a folder named
