@@ -72,7 +72,9 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnImagesAtItsDpisSizesAndReleasesEachOnceNoL
             SendMessageW(window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
             ASSERT_EQ(g_destroyed.size(), shown.size()) << "the icons shown before, once no longer shown";
             for (const DestroyedIcon& d : g_destroyed) {
-                EXPECT_NE(std::find(shown.begin(), shown.end(), d.icon), shown.end());
+                EXPECT_NE(std::find(shown.begin(), shown.end(), d.icon), shown.end())
+                    << "destroyed at " << dpi << " dpi: " << d.icon << ", not one of the two shown before: " << shown[0]
+                    << ", " << shown[1];
                 EXPECT_TRUE(d.windowExisted);
             }
             EXPECT_NE(g_destroyed[0].icon, g_destroyed[1].icon);
@@ -92,7 +94,9 @@ TEST_F(ToolWindow, ShowsTheIconSetsOwnImagesAtItsDpisSizesAndReleasesEachOnceNoL
     tool.reset();
     ASSERT_EQ(g_destroyed.size(), 2u);
     for (const DestroyedIcon& d : g_destroyed) {
-        EXPECT_TRUE(d.icon == shown[0] || d.icon == shown[1]);
+        EXPECT_NE(std::find(shown.begin(), shown.end(), d.icon), shown.end())
+            << "destroyed at the end: " << d.icon << ", not one of the two shown last: " << shown[0] << ", "
+            << shown[1];
         EXPECT_FALSE(d.windowExisted);
     }
     EXPECT_NE(g_destroyed[0].icon, g_destroyed[1].icon);

@@ -199,7 +199,8 @@ TEST_F(ToolWindow, TakesFromAnotherProgramOnlyTheDpiMessagesWindowsCouldSendAndS
     EXPECT_FALSE(SendMessageW(window(), 0x02E4, 144, reinterpret_cast<LPARAM>(readOnly))) << "a size it cannot write";
     RECT now{};
     GetWindowRect(window(), &now);
-    EXPECT_TRUE(now.left == placed.left && now.top == placed.top) << now.left << "," << now.top;
+    EXPECT_EQ(now.left, placed.left) << "the window stays where it was";
+    EXPECT_EQ(now.top, placed.top) << "the window stays where it was";
 
     // 100 % and 500 %, the ends of Windows' scaling, are taken.
     for (const int dpi : {480, 96}) {

@@ -104,8 +104,12 @@ TEST(Program, DeclaresItselfDpiAwareBeforeAnyWindowAndIsLaidOutAtTheSystemsRealD
     // window, DC, font or image and before reading the system's metrics:
     // else Windows would stretch the window as a picture, and what was
     // measured would be of another DPI.
-    if (has("SetProcessDpiAwarenessContext")) EXPECT_EQ(DpiCalls::perMonitor.set, -4);
-    if (has("SetProcessDPIAware")) EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+    if (has("SetProcessDpiAwarenessContext")) {
+        EXPECT_EQ(DpiCalls::perMonitor.set, -4);
+    }
+    if (has("SetProcessDPIAware")) {
+        EXPECT_EQ(DpiCalls::declared, DpiCalls::perMonitor.returned ? 0 : 1);
+    }
     if (has("SetProcessDpiAwarenessContext") || has("SetProcessDPIAware")) {
         EXPECT_EQ(DpiCalls::madeBeforeDeclared, "");
     }
