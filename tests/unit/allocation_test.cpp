@@ -16,7 +16,10 @@ unsigned long g_allocations = 0;  // the tests run on one thread
 #ifdef __GLIBC__
 extern "C" {
 void* __libc_malloc(std::size_t);
-void* malloc(std::size_t n) { return ++g_allocations, __libc_malloc(n); }
+void* malloc(std::size_t n) {
+    ++g_allocations;
+    return __libc_malloc(n);
+}
 }
 #endif
 

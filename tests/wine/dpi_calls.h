@@ -3,11 +3,9 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "import_patch.h"
@@ -96,17 +94,13 @@ private:
         return awareness != -1 ? awareness : Real<int(WINAPI*)(HANDLE)>("GetAwarenessFromDpiAwarenessContext")(context);
     }
     static FARPROC WINAPI GetProcAddressHook(HMODULE module, LPCSTR name) {
-        const FARPROC real = real_(module, name);
-        if (real == nullptr || IS_INTRESOURCE(name)) return real;
-        const std::pair<const char*, void*> hooks[] = {
-            {"SetProcessDpiAwarenessContext", reinterpret_cast<void*>(&SetProcessDpiAwarenessContextHook)},
-            {"SetProcessDPIAware", reinterpret_cast<void*>(&SetProcessDPIAwareHook)},
-            {"SetThreadDpiAwarenessContext", reinterpret_cast<void*>(&SetThreadDpiAwarenessContextHook)},
-            {"GetAwarenessFromDpiAwarenessContext", reinterpret_cast<void*>(&GetAwarenessFromDpiAwarenessContextHook)}};
-        for (const auto& [entry, hook] : hooks) {
-            if (std::strcmp(name, entry) == 0) return reinterpret_cast<FARPROC>(hook);
-        }
-        return real;
+        return HookedEntry(
+            real_(module, name), name,
+            {{"SetProcessDpiAwarenessContext", reinterpret_cast<void*>(&SetProcessDpiAwarenessContextHook)},
+             {"SetProcessDPIAware", reinterpret_cast<void*>(&SetProcessDPIAwareHook)},
+             {"SetThreadDpiAwarenessContext", reinterpret_cast<void*>(&SetThreadDpiAwarenessContextHook)},
+             {"GetAwarenessFromDpiAwarenessContext",
+              reinterpret_cast<void*>(&GetAwarenessFromDpiAwarenessContextHook)}});
     }
     static inline decltype(&GetProcAddress) real_ = nullptr;
     ImportPatch patch_;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <regex>
 #include <set>
 #include <string>
@@ -81,5 +82,20 @@ private:
     void* original_ = nullptr;
     void** slot_ = nullptr;
 };
+
+// What a GetProcAddress stand-in hands out for an entry asked by name: the
+// test's own function where `hooks` names the entry, else the real address
+// (also where the entry does not exist: nullptr stays nullptr).
+struct EntryHook {
+    const char* entry;
+    void* hook;
+};
+inline FARPROC HookedEntry(FARPROC real, LPCSTR name, std::initializer_list<EntryHook> hooks) {
+    if (real == nullptr || IS_INTRESOURCE(name)) return real;
+    for (const EntryHook& h : hooks) {
+        if (std::strcmp(name, h.entry) == 0) return reinterpret_cast<FARPROC>(h.hook);
+    }
+    return real;
+}
 
 }  // namespace kavrelo::test

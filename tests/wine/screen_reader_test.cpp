@@ -117,7 +117,10 @@ public:
     static inline RecordingServices services;
 
 private:
-    static HRESULT WINAPI CoInitializeHook(void*) { return ++initialized, initializeResult; }
+    static HRESULT WINAPI CoInitializeHook(void*) {
+        ++initialized;
+        return initializeResult;
+    }
     static void WINAPI CoUninitializeHook() { ++uninitialized; }
     static HRESULT WINAPI CoCreateInstanceHook(REFCLSID cls, IUnknown*, DWORD, REFIID iid, void** out) {
         *out = nullptr;
@@ -128,16 +131,10 @@ private:
         return S_OK;
     }
     static FARPROC WINAPI GetProcAddressHook(HMODULE module, LPCSTR name) {
-        const FARPROC real = real_(module, name);
-        if (real == nullptr || IS_INTRESOURCE(name)) return real;
-        const std::pair<const char*, void*> hooks[] = {
-            {"CoInitialize", reinterpret_cast<void*>(&CoInitializeHook)},
-            {"CoUninitialize", reinterpret_cast<void*>(&CoUninitializeHook)},
-            {"CoCreateInstance", reinterpret_cast<void*>(&CoCreateInstanceHook)}};
-        for (const auto& [entry, hook] : hooks) {
-            if (std::strcmp(name, entry) == 0) return reinterpret_cast<FARPROC>(hook);
-        }
-        return real;
+        return HookedEntry(real_(module, name), name,
+                           {{"CoInitialize", reinterpret_cast<void*>(&CoInitializeHook)},
+                            {"CoUninitialize", reinterpret_cast<void*>(&CoUninitializeHook)},
+                            {"CoCreateInstance", reinterpret_cast<void*>(&CoCreateInstanceHook)}});
     }
     static inline decltype(&GetProcAddress) real_ = nullptr;
     ImportPatch patch_;
